@@ -1,0 +1,5 @@
+# AddressSanitizer + UndefinedBehaviorSanitizer for the asan preset; any report fails the test.
+if(QM_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
