@@ -111,7 +111,7 @@ TEST(Oscillator, TriangleAndSawShapes) {
     for (std::size_t i = 1; i < s.size(); i++) rises += s[i] > s[i - 1];
     int wraps = static_cast<int>(40.0 * N * phase_to_unit(static_cast<std::uint32_t>(saw.increment))) + 1;
     EXPECT_LE(rises, 2 * wraps); // each wrap: the band-limited jump sample, then the top
-    EXPECT_GT(s[1], 0.99f); // starts near +volume, falling
+    EXPECT_GT(s[1], 0.99f);      // starts near +volume, falling
     // Colour 128 is the same as colour 0, bit for bit.
     OscillatorState saw128 = make_osc({1, 0, 64, 64, 128, 128}, 36);
     EXPECT_EQ(saw128.colourThreshold, 0u);
