@@ -35,13 +35,13 @@ std::vector<std::uint8_t> sectioned_image(std::int32_t globals_size, std::size_t
 }
 
 // Parses a private heap copy of exactly `size` bytes, so that any read past the end is caught by the
-// address sanitizer.
+// address sanitizer. The copy lives until the next call, so the layout's positions stay readable.
 bool parse_exact(const std::vector<std::uint8_t> &bytes, std::size_t size, SongLayout *layout,
                  const char **reason = nullptr) {
-    std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[size == 0 ? 1 : size]);
+    static std::unique_ptr<std::uint8_t[]> copy;
+    copy.reset(new std::uint8_t[size == 0 ? 1 : size]);
     std::memcpy(copy.get(), bytes.data(), size);
-    const bool ok = parse_song_image(layout, copy.get(), size, reason);
-    return ok;
+    return parse_song_image(layout, copy.get(), size, reason);
 }
 
 SongDescription rich_song() {
