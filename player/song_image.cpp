@@ -51,7 +51,7 @@ bool read_speech(Reader *r, std::int32_t speech_size, SongLayout *layout, const 
         return fail(reason, "speech section reaches past the end of the image");
     if (!r->has(4)) return fail(reason, "image ends inside the speech text count");
     std::int32_t count = read_i32le(section);
-    if (count > SPEECH_TABLE_SIZE) return fail(reason, "more than 256 speech texts");
+    if (count > SONG_SPEECH_TABLE_SIZE) return fail(reason, "more than 256 speech texts");
     if (count < 0) count = 0;
     if (!r->has(4 + 4 * static_cast<std::uint64_t>(count)))
         return fail(reason, "speech offset table reaches past the end of the image");

@@ -22,7 +22,7 @@
 constexpr int SONG_CHANNEL_COUNT = 16;
 constexpr int SONG_CONTROLLER_COUNT = 7;     // controllers 1..7
 constexpr int SONG_STREAMS_PER_CHANNEL = 10; // note, program, pitch bend, controllers 1..7
-constexpr int SPEECH_TABLE_SIZE = 256;
+constexpr int SONG_SPEECH_TABLE_SIZE = 256;
 constexpr int GLOBALS_BLOCK_READ = 22;               // bytes of the globals block the synthesizer reads
 constexpr std::int32_t GLOBALS_SIZE_MAX = 16384;     // inclusive
 constexpr std::int32_t PATCH_MAP_SIZE_MAX = 1048576; // inclusive
@@ -65,10 +65,10 @@ struct SongLayout {
     std::int32_t globals_size;
     const std::uint8_t *patch_map;
     std::int32_t patch_map_size;
-    const std::uint8_t *speech;                          // speech section, or null when the song has none
-    std::int32_t speech_size;                            // as stored; the section exists only for 1..8191
-    std::int32_t speech_count;                           // texts in the table, 0..256
-    const std::uint8_t *speech_table[SPEECH_TABLE_SIZE]; // each a zero-terminated text inside the image
+    const std::uint8_t *speech; // speech section, or null when the song has none
+    std::int32_t speech_size;   // as stored; the section exists only for 1..8191
+    std::int32_t speech_count;  // texts in the table, 0..256
+    const std::uint8_t *speech_table[SONG_SPEECH_TABLE_SIZE]; // each a zero-terminated text inside the image
     const std::uint8_t *parsed_end; // one past the last byte that belongs to the image's sections
     // A globals block shorter than the 22 bytes the synthesizer reads is zero-padded here, so the
     // synthesizer never reads past the block's end into the following sections or past the image.

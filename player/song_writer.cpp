@@ -150,7 +150,7 @@ bool put_speech(std::vector<std::uint8_t> *out, const std::vector<std::string> &
         put_i32(out, 0);
         return true;
     }
-    if (texts.size() > SPEECH_TABLE_SIZE) {
+    if (texts.size() > SONG_SPEECH_TABLE_SIZE) {
         *error = "more than 256 speech texts";
         return false;
     }

@@ -179,7 +179,7 @@ TEST(SongImage, OneSpeechTextFillsOnlyEntryZero) {
     ASSERT_TRUE(parse_exact(image, image.size(), &l));
     EXPECT_EQ(l.speech_count, 1);
     EXPECT_EQ(l.speech_table[0], l.speech + 8);
-    for (int j = 1; j < SPEECH_TABLE_SIZE; ++j) EXPECT_EQ(l.speech_table[j], nullptr) << j;
+    for (int j = 1; j < SONG_SPEECH_TABLE_SIZE; ++j) EXPECT_EQ(l.speech_table[j], nullptr) << j;
 }
 
 TEST(SongImage, ShortGlobalsBlockIsPaddedWithZeros) {
