@@ -26,4 +26,6 @@ void clock_fix(std::uint64_t value) {
     fixed.store(true, std::memory_order_release);
 }
 
-void clock_release_fixed() { fixed.store(false, std::memory_order_release); }
+void clock_release_fixed() {
+    fixed.store(false, std::memory_order_release);
+}

@@ -3,8 +3,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -171,4 +173,63 @@ std::int64_t path_size(const char *path) {
     if (stat(trimmed.c_str(), &info) != 0) return -1;
     if (S_ISDIR(info.st_mode)) return -2;
     return info.st_size;
+}
+
+std::int64_t file_read_all(const char *path, std::uint8_t *out, std::int64_t capacity) {
+    if (path == nullptr || path[0] == '\0') return -1;
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > capacity) {
+        close(fd);
+        return -1;
+    }
+    std::int64_t total = 0;
+    while (total < capacity) {
+        ssize_t got = read(fd, out + total, static_cast<size_t>(capacity - total));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            close(fd);
+            return -1;
+        }
+        if (got == 0) break;
+        total += got;
+    }
+    // A file that grew past `capacity` while being read is refused as well.
+    std::uint8_t extra;
+    ssize_t more = total == capacity ? read(fd, &extra, 1) : 0;
+    close(fd);
+    return more == 0 ? total : -1;
+}
+
+int path_resolve(const char *path, char *out, int capacity) {
+    if (capacity > 0) out[0] = '\0';
+    if (path == nullptr || path[0] == '\0') return 0;
+    char *resolved = realpath(path, nullptr);
+    if (resolved == nullptr) return 0;
+    std::size_t length = std::strlen(resolved);
+    int ok = length < static_cast<std::size_t>(capacity);
+    if (ok) std::memcpy(out, resolved, length + 1);
+    std::free(resolved);
+    return ok ? static_cast<int>(length) : 0;
+}
+
+int path_accessible(const char *path, int writing) {
+    return path != nullptr && access(path, writing ? R_OK | W_OK : R_OK) == 0;
+}
+
+int path_home_folder(char *out, int capacity) {
+    if (capacity > 0) out[0] = '\0';
+    const char *home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') {
+        struct passwd *entry = getpwuid(getuid());
+        home = entry != nullptr ? entry->pw_dir : nullptr;
+    }
+    if (home == nullptr || home[0] == '\0') return 0;
+    std::size_t length = std::strlen(home);
+    while (length > 1 && home[length - 1] == '/') --length;
+    if (length >= static_cast<std::size_t>(capacity)) return 0;
+    std::memcpy(out, home, length);
+    out[length] = '\0';
+    return static_cast<int>(length);
 }

@@ -49,3 +49,18 @@ int file_copy(const char *source, const char *destination);
 // -1 when the path is empty or names nothing that exists; -2 for a folder (slashes and backslashes
 // at the end are ignored); otherwise the file's size in bytes. Symbolic links are followed.
 std::int64_t path_size(const char *path);
+
+// Reads a whole file (shared, without locking) into out[0..capacity). Returns the number of bytes,
+// or -1 when the file cannot be read or is larger than `capacity`.
+std::int64_t file_read_all(const char *path, std::uint8_t *out, std::int64_t capacity);
+
+// The absolute path of `path` with every symbolic link, "." and ".." resolved, into
+// out[0..capacity). Returns its length, or 0 (and an empty `out`) when the path does not exist.
+int path_resolve(const char *path, char *out, int capacity);
+
+// Whether this process may read (`writing` 0) or read and write (`writing` 1) the file: 1 or 0.
+int path_accessible(const char *path, int writing);
+
+// The user's home folder without a final slash ($HOME, else the account's entry) into
+// out[0..capacity). Returns its length, or 0 when there is none.
+int path_home_folder(char *out, int capacity);
