@@ -30,16 +30,6 @@ const char *open_failure_reason(const char *path, int writing) {
     return "another program is using it (close the game and try again)";
 }
 
-// The four bytes at PATCH_OFFSET (0 past the end); 0 when the file cannot be opened.
-int read_aspect_bytes(const char *path, std::uint8_t out[4]) {
-    static PlatformFile file;
-    if (!file_open_read(&file, path)) return 0;
-    file_set_position(&file, PATCH_OFFSET);
-    for (int i = 0; i < 4; ++i) out[i] = file_read_byte(&file);
-    file_close(&file);
-    return 1;
-}
-
 // Whether `path` can be the game: a Windows program ("MZ") long enough to hold the four bytes.
 int looks_like_game_executable(const char *path) {
     if (path_size(path) < PATCH_OFFSET + 4) return 0;
@@ -69,7 +59,8 @@ void show_info(const char *text) {
 
     int written = write_aspect_value(path, label);
     std::uint8_t now[4];
-    int readable = read_aspect_bytes(path, now);
+    // Read back without a lock: a program holding the file does not hide its state.
+    int readable = file_read_at(path, PATCH_OFFSET, now, 4);
     if (written && readable && wanted != nullptr && std::memcmp(now, wanted->bytes, 4) == 0) {
         ui_message_box("Information", TEXT_SUCCESS, UI_BUTTONS_OK);
         end_process();

@@ -233,3 +233,22 @@ int path_home_folder(char *out, int capacity) {
     out[length] = '\0';
     return static_cast<int>(length);
 }
+
+int file_read_at(const char *path, std::int64_t offset, std::uint8_t *out, int count) {
+    if (path == nullptr || path[0] == '\0' || offset < 0 || count < 0) return 0;
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return 0;
+    struct stat info;
+    int ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    std::memset(out, 0, static_cast<std::size_t>(count));
+    int done = 0;
+    while (ok && done < count) {
+        ssize_t got = pread(fd, out + done, static_cast<size_t>(count - done), offset + done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) ok = 0;
+        if (got <= 0) break;
+        done += static_cast<int>(got);
+    }
+    close(fd);
+    return ok;
+}

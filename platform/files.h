@@ -64,3 +64,7 @@ int path_accessible(const char *path, int writing);
 // The user's home folder without a final slash ($HOME, else the account's entry) into
 // out[0..capacity). Returns its length, or 0 when there is none.
 int path_home_folder(char *out, int capacity);
+
+// Reads up to `count` bytes at `offset` of a regular file (shared, without locking) into `out`;
+// bytes past the end of the file read as 0. Returns 1, or 0 when the file cannot be read.
+int file_read_at(const char *path, std::int64_t offset, std::uint8_t *out, int count);

@@ -202,6 +202,7 @@ int ui_message_box(const char *caption, const char *text, UiButtons buttons) {
         script.message_answers.pop_front();
     }
     script.messages.push_back(ScriptedMessage{caption, text, buttons, answer});
+    if (script.on_message) script.on_message(script.messages.back());
     return answer;
 }
 

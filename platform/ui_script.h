@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,8 @@ struct UiScript {
     std::deque<int> message_answers;        // answers in order; when empty: OK, or No for Yes/No
     std::deque<std::string> dialog_answers; // paths in order; when empty: cancel
     std::deque<ScriptedAction> actions;
+    // Runs as each message box appears, before it is answered (the user acting meanwhile).
+    std::function<void(const ScriptedMessage &)> on_message;
 
     // Records.
     bool window_created = false, window_shown = false;

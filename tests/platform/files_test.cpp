@@ -129,3 +129,28 @@ TEST_F(FilesTest, PathSizeTellsFoldersFilesAndNothingApart) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FilesTest, ReadAtIsSharedAndPadsPastTheEndWithZeros) {
+    write_file(dir / "a.bin", {1, 2, 3, 4});
+    int other = open((dir / "a.bin").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    std::uint8_t out[4] = {9, 9, 9, 9};
+    ASSERT_EQ(file_read_at((dir / "a.bin").c_str(), 2, out, 4), 1);
+    EXPECT_EQ(std::vector<std::uint8_t>(out, out + 4), (std::vector<std::uint8_t>{3, 4, 0, 0}));
+    close(other);
+    EXPECT_EQ(file_read_at((dir / "missing").c_str(), 0, out, 4), 0);
+    EXPECT_EQ(file_read_at(dir.path.c_str(), 0, out, 4), 0);
+}
+
+TEST_F(FilesTest, ReadAllRefusesFilesLargerThanTheCapacity) {
+    write_file(dir / "a.bin", {1, 2, 3, 4});
+    std::uint8_t out[4];
+    EXPECT_EQ(file_read_all((dir / "a.bin").c_str(), out, 4), 4);
+    EXPECT_EQ(out[3], 4);
+    EXPECT_EQ(file_read_all((dir / "a.bin").c_str(), out, 3), -1);
+    EXPECT_EQ(file_read_all((dir / "missing").c_str(), out, 4), -1);
+}
+
+} // namespace
