@@ -2,6 +2,7 @@
 
 #include "synth/numeric.h"
 #include "synth/rate.h"
+#include "synth/synth_state.h"
 
 #include <cmath>
 #include <cstring>
@@ -111,4 +112,23 @@ void channel_fx_process(ChannelFx *c, float *block, const ChannelBuses *buses, i
     if (is_nonzero(c->aux_a_send)) add_scaled(buses->aux_bus_a, block, c->aux_a_send, count);
     if (is_nonzero(c->aux_b_send)) add_scaled(buses->aux_bus_b, block, c->aux_b_send, count);
     add_scaled(buses->main_bus, block, c->volume, count);
+}
+
+void channel_init(SynthState *s, int ch) {
+    channel_fx_init(&s->channels[ch]);
+}
+
+void channel_prepare(SynthState *s, int ch) {
+    synth_refresh_channel_params(s, ch, s->channel_params[ch]);
+    channel_set(s, ch);
+}
+
+void channel_set(SynthState *s, int ch) {
+    channel_fx_set(&s->channels[ch], s->channel_params[ch]);
+}
+
+void channel_process(SynthState *s, int ch, int n) {
+    const ChannelBuses buses{s->main_bus,  s->reverb_bus, s->delay_bus,
+                             s->aux_bus_a, s->aux_bus_b,  s->level_buffer};
+    channel_fx_process(&s->channels[ch], s->channel_buffer, &buses, n);
 }

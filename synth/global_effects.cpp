@@ -2,6 +2,7 @@
 
 #include "synth/numeric.h"
 #include "synth/rate.h"
+#include "synth/synth_state.h"
 
 #include <cfenv>
 #include <cstring>
@@ -152,4 +153,47 @@ void cut_process(CutFilter *f, float *block, int n) {
         cut_side<true>(f, block, n, 0);
         cut_side<true>(f, block, n, 1);
     }
+}
+
+void global_effects_init(SynthState *s) {
+    std::memset(&s->reverb, 0, sizeof s->reverb);
+    moddelay_attach(&s->global_delay, s->global_delay_lines[0], s->global_delay_lines[1], GLOBAL_DELAY_MASK);
+    moddelay_init(&s->global_delay);
+    s->main_compressor.mode = 2;
+    dc_reset(&s->main_dc);
+}
+
+void synth_set_globals(SynthState *s, const std::uint8_t *globals_block) {
+    float *p = s->global_settings;
+    for (int i = 0; i < GLOBALS_BLOCK_SIZE; ++i) p[i] = static_cast<float>(globals_block[i]);
+    reverb_set(&s->reverb, p[0], p[1], p[2], p[3]);
+    moddelay_set(&s->global_delay, p + 4);
+    comp_set(&s->main_compressor, p + 13);
+    const float low = (p[11] + 1.0f) * 0.0078125f;
+    const float high = (p[12] + 1.0f) * 0.0078125f;
+    s->cut_filter.low_cut = low * low;
+    s->cut_filter.high_cut = high * high;
+}
+
+void mix_frame(SynthState *s) {
+    const int n = frame_length;
+    std::memset(s->main_bus, 0, sizeof(float) * 2 * n);
+    std::memset(s->reverb_bus, 0, sizeof(float) * n);
+    std::memset(s->delay_bus, 0, sizeof(float) * n);
+    std::memset(s->aux_bus_a, 0, sizeof(float) * 2 * n);
+    std::memset(s->aux_bus_b, 0, sizeof(float) * 2 * n);
+    for (int ch = 0; ch < CHANNEL_COUNT; ++ch) {
+        bool owned = false;
+        for (int v = 0; v < VOICE_COUNT && !owned; ++v) owned = s->voice_channel[v] == ch;
+        if (!owned) continue;
+        std::memset(s->channel_buffer, 0, sizeof(float) * 2 * n);
+        for (int v = 0; v < VOICE_COUNT; ++v)
+            if (s->voice_channel[v] == ch) synth_render_voice(s, v, n);
+        channel_process(s, ch, n);
+    }
+    reverb_process(&s->reverb, s->reverb_bus, s->main_bus, n);
+    moddelay_process_send(&s->global_delay, s->delay_bus, s->main_bus, n);
+    dc_filter_stereo(&s->main_dc, s->main_bus, s->main_bus, n);
+    cut_process(&s->cut_filter, s->main_bus, n);
+    comp_process(&s->main_compressor, s->main_bus, n, s->level_buffer);
 }

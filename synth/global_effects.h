@@ -44,6 +44,11 @@ void cut_process(CutFilter *f, float *block, int n);
 
 struct SynthState;
 
+// Initialisation inside synth_init, on a zeroed state: reverb cleared, global delay lines attached
+// and cleared, main compressor mode 2, main DC filter reset; the cut filters stay zero, so the chain
+// is silent until synth_set_globals.
+void global_effects_init(SynthState *s);
+
 // globals_block: the song's 22 parameter bytes (data model 0..127). Applies reverb, global delay,
 // main compressor and cut filters; called once per song start, right after synth_init.
 void synth_set_globals(SynthState *s, const std::uint8_t *globals_block);

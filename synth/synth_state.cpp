@@ -108,9 +108,10 @@ void synth_init(SynthState *s, const std::uint8_t *patch_map, std::uint32_t patc
     }
     for (int ch = 0; ch < CHANNEL_COUNT; ++ch) {
         s->channel_controls[ch][7] = 127;
-        // The channel's chorus takes its two lines s->channel_delay_lines[ch][0..1] (mask 2047) and
-        // the channel effects are initialised here.
+        moddelay_attach(&s->channels[ch].chorus, s->channel_delay_lines[ch][0], s->channel_delay_lines[ch][1],
+                        CHORUS_MASK);
+        channel_init(s, ch);
     }
-    // Global units, in this order: reverb; global delay with s->global_delay_lines (mask 32767);
-    // the speech voice; main compressor; output DC filter.
+    global_effects_init(s);
+    // The speech voice is initialised here.
 }

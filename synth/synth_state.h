@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "synth/channel.h" // ChannelFx, CHANNEL_PARAM_COUNT
+#include "synth/global_effects.h"
 #include "synth/voice.h"
 
 constexpr int VOICE_COUNT = 64;
 constexpr int CHANNEL_COUNT = 16;
-constexpr int FRAME_CAPACITY = 280; // sample frames per frame buffer; frame_length <= 279 up to 96 kHz
-constexpr int CHANNEL_PARAM_COUNT = 29;
+constexpr int FRAME_CAPACITY = 280;      // sample frames per frame buffer; frame_length <= 279 up to 96 kHz
 constexpr int CHANNEL_CONTROL_COUNT = 8; // byte 0 the program, bytes 1..7 controllers 1..7
 constexpr int GLOBAL_SETTING_COUNT = 22;
 constexpr int CHANNEL_DELAY_LENGTH = 2048; // chorus line per side, index mask 2047
@@ -45,10 +46,13 @@ struct SynthState {
     float voice_params[VOICE_COUNT][VOICE_PARAM_COUNT]; // 0..128 after the latest refresh
     VoiceState voices[VOICE_COUNT];
     float channel_params[CHANNEL_COUNT][CHANNEL_PARAM_COUNT]; // 0..128 after the latest refresh
-    // The channel effect records (one per channel) belong here.
+    ChannelFx channels[CHANNEL_COUNT];
     float global_settings[GLOBAL_SETTING_COUNT]; // globals block bytes 0..21 as floats
-    // The global effect units (reverb, global delay, cut filters, main compressor, output DC filter)
-    // belong here.
+    Reverb reverb;
+    ModDelay global_delay; // lines: global_delay_lines
+    CutFilter cut_filter;
+    Compressor main_compressor;
+    DcFilterState main_dc;
     float global_delay_lines[2][GLOBAL_DELAY_LENGTH];
     float channel_delay_lines[CHANNEL_COUNT][2][CHANNEL_DELAY_LENGTH];
     float voice_buffer[FRAME_CAPACITY];        // mono, one voice at a time
