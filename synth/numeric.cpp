@@ -44,9 +44,8 @@ float round_pair(double hi, double lo) {
     return (lo > 0.0) == (other > r) ? other : r;
 }
 
-} // namespace
-
-float mul_float_double(float x, double c) {
+// The general paths: the exact result split into a double and its error term, rounded once.
+[[gnu::noinline]] float mul_float_double_exact(float x, double c) {
     // c = hi + lo with hi on 24 bits and lo on at most 29: both partial products are exact doubles.
     double hi = static_cast<float>(c);
     double lo = c - hi;
@@ -57,12 +56,30 @@ float mul_float_double(float x, double c) {
     return round_pair(s, e);
 }
 
-float add_float_double(float x, double c) {
+[[gnu::noinline]] float add_float_double_exact(float x, double c) {
     double a = x;
     double s = a + c;
     double bb = s - a;
     double e = (a - (s - bb)) + (c - bb); // TwoSum error term, exact
     return round_pair(s, e);
+}
+
+} // namespace
+
+// Fast paths for the per-sample polynomials. The double result is the exact one rounded once, as in
+// the general paths; unless it could be a midpoint between two floats (low 28 significand bits
+// clear), converting it to float already gives the correctly rounded result, because one rounding to
+// double never carries a value across a float midpoint. round_pair returns that same conversion.
+float mul_float_double(float x, double c) {
+    const double p = static_cast<double>(x) * c;
+    if ((double_bits(p) & 0x0FFFFFFFu) != 0) return static_cast<float>(p);
+    return mul_float_double_exact(x, c);
+}
+
+float add_float_double(float x, double c) {
+    const double s = static_cast<double>(x) + c;
+    if ((double_bits(s) & 0x0FFFFFFFu) != 0) return static_cast<float>(s);
+    return add_float_double_exact(x, c);
 }
 
 float exp2(float x) {
