@@ -25,6 +25,8 @@ constexpr int MAX_ICONS = 8;
 constexpr int MAX_ROWS = 32;
 constexpr int ROW_TEXT_CAPACITY = 64;
 constexpr int LABEL_CAPACITY = 1024; // escaped label text
+// Highlight of the selected list row: the slate blue of the window's pictures.
+const Fl_Color LIST_SELECTION = fl_rgb_color(0x2F, 0x5F, 0x7A);
 
 enum Kind { KIND_NONE, KIND_PICTURE, KIND_TEXT, KIND_CHECK_BOX, KIND_LIST, KIND_BUTTON };
 
@@ -252,6 +254,7 @@ int ui_add_list(int id, int x, int y, int width, int height, const char *column_
     Fl_Hold_Browser *browser = new Fl_Hold_Browser(x, y, width, height);
     ui.window->end();
     browser->box(FL_DOWN_BOX);
+    browser->selection_color(LIST_SELECTION);
     browser->textfont(ui.font);
     browser->textsize(ui.font_size);
     browser->has_scrollbar(Fl_Browser_::VERTICAL);
@@ -372,9 +375,10 @@ int ui_message_box(const char *caption, const char *text, UiButtons buttons) {
     fl_font(ui.font, ui.font_size);
     int text_w = 0, text_h = 0;
     fl_measure(label, text_w, text_h, 0);
-    const int margin = 20, button_w = 90, button_h = 30, gap = 10;
-    int width = std::clamp(text_w + 2 * margin, 280, 640);
-    if (text_w + 2 * margin > width) {
+    const int margin = 24, button_w = 90, button_h = 30, gap = 12;
+    // A few pixels of slack keep the measured text from wrapping when it is drawn.
+    int width = std::clamp(text_w + 2 * margin + 8, 300, 640);
+    if (text_w + 2 * margin + 8 > width) {
         text_w = width - 2 * margin;
         fl_measure(label, text_w, text_h, 0);
     }
