@@ -14,5 +14,6 @@ struct SynthState;
 void synth_render(SynthState *s, float *out, std::int32_t count, float *out_right, int add);
 
 // Computes one frame into main_bus: refresh and tick every voice in use (freeing the finished ones),
-// refresh all channels, then mix. Sets the frame's remaining count to frame_length.
+// refresh all channels, then mix. Sets the frame's remaining count to frame_length. synth_render calls
+// it inside the synthesizer's numeric environment; other callers (tests) provide that themselves.
 void synth_render_frame(SynthState *s);
