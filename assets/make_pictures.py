@@ -6,7 +6,7 @@ N = 256, 128, 64, 48, 32, 16, 8-bit RGBA. Everything is drawn from fixed numbers
 generator for the stars), so running it again gives the same pictures. The build embeds the
 committed PNGs; this script is only needed to change them.
 
-Needs python3-pil and the DejaVu fonts (fonts-dejavu-core, fonts-dejavu-extra).
+Needs python3-pil and the DejaVu fonts (fonts-dejavu-core).
 Run from anywhere: /usr/bin/python3 assets/make_pictures.py
 """
 import math

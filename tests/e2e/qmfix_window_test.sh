@@ -145,6 +145,12 @@ echo "e2e: run 1 patched qm.exe and kept qm.old"
 cp --sparse=always "$GAME/qm.exe" "$WORK/patched.exe"
 start_app
 WINDOW=$(find_window "$TITLE")
+# Escape is no close request: the window stays.
+focus "$WINDOW" 400 445
+xdotool key Escape
+sleep 0.5
+[ -z "$(cat "$WORK/exit" 2>/dev/null)" ] || fail "Escape ended qmfix"
+xdotool search --onlyvisible --name "^$TITLE\$" >/dev/null || fail "Escape closed the window"
 start_and_choose_qm_exe "$WINDOW"
 QUESTION=$(find_window "Info")
 focus "$QUESTION" 20 20
