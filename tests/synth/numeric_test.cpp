@@ -176,12 +176,15 @@ TEST(NumericEnvGuard, SetsNearestAndRestoresCaller) {
 }
 
 TEST(RateConstants, At44100) {
+    rate_set(48000); // computed afresh, not the 44100 values the globals start with
     rate_set(44100);
     EXPECT_EQ(middle_c_increment, 12740060.0f);
     EXPECT_EQ(rate_correction, 1.0f);
-    EXPECT_FLOAT_EQ(boost_sin, 0.0213697515f);
-    EXPECT_FLOAT_EQ(boost_cos, 0.9997716546f);
-    EXPECT_FLOAT_EQ(dc_coefficient, 0.9971428514f);
+    // Exact: each printed value names one float. An angle 2pi * 150 / sr rounded to single precision
+    // before the sine would land one step higher (0.0213697534).
+    EXPECT_EQ(boost_sin, 0.0213697515f);
+    EXPECT_EQ(boost_cos, 0.9997716546f);
+    EXPECT_EQ(dc_coefficient, 0.9971428514f);
     EXPECT_EQ(frame_length, 128); // 128.5 rounds to even
     EXPECT_EQ(inverse_frame_length, 0.0078125f);
     EXPECT_EQ(rate_sample_rate(), 44100);
