@@ -29,7 +29,7 @@ struct FilterState {
     float svfDamp;     // state-variable damping, 1 - resonance / 128, 0..1
     float ladderK;     // ladder feedback of each stage's own state, 1 - 2P
     float ladderP;     // ladder stage coefficient P
-    float ladderRes;   // ladder resonance feedback, 0..~8
+    float ladderRes;   // ladder resonance feedback, 0..15.2 (4 x resonance / 128 x 2.3..3.8 by cutoff)
     float svfLow;      // state-variable low-pass state
     float svfBand;     // state-variable band-pass state
     float ladderIn;    // ladder: previous raw input sample

@@ -34,7 +34,7 @@ struct OscillatorState {
     float noiseLow;                // noise filter low-pass state
     float noiseBand;               // noise filter band-pass state
     float note;                    // voice note number plus voice transpose, semitones
-    float pitchOffset;             // oscillator transpose plus detune, semitones, -64..+64
+    float pitchOffset;             // oscillator transpose plus detune, semitones, -64.5..+64.5
 };
 
 // p: mode, ring, transpose, detune, colour, volume; floats 0..128 after modulation. Transpose is
