@@ -3,11 +3,13 @@
 #include "app_run.h"
 #include "support/temp_dir.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -265,6 +267,29 @@ TEST_F(PatchJobTest, AnExecutableLockedBeforeTheWriteIsReportedUnchanged) {
         << last_message();
     EXPECT_NE(last_message().find("Nothing was changed."), std::string::npos) << last_message();
     EXPECT_EQ(last_message().find(SUCCESS), std::string::npos);
+}
+
+TEST_F(PatchJobTest, AWriteThatDoesNotReachTheFileIsNotReportedAsSuccess) {
+    make_exe(exe, PATCHED_1920);
+    script.message_answers = {UI_ANSWER_YES};
+    // Files may not grow past PATCH_OFFSET bytes: the buffered write at close fails (EFBIG).
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit limited = saved;
+    limited.rlim_cur = PATCH_OFFSET;
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    AppRun run = start(exe);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_TRUE(run.ended);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(marker_of(exe), PATCHED_1920);
+    ASSERT_EQ(script.messages.size(), 2u);
+    EXPECT_NE(last_message().find("could not be written: the bytes could not be written to it"),
+              std::string::npos)
+        << last_message();
+    EXPECT_NE(last_message().find("Nothing was changed."), std::string::npos) << last_message();
 }
 
 TEST_F(PatchJobTest, WriteAndReadSteps) {
