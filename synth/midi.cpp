@@ -43,7 +43,7 @@ int choose_voice(const SynthState *s, int ch, std::uint8_t polyphony) {
 
 void note_release(SynthState *s, int ch, int note) {
     if (ch == 15) {
-        // The speech voice's note off goes here.
+        speech_note_off(&s->speech);
     }
     for (int v = 0; v < VOICE_COUNT; ++v) {
         VoiceState *voice = &s->voices[v];
@@ -56,7 +56,7 @@ void note_release(SynthState *s, int ch, int note) {
 
 void note_start(SynthState *s, int ch, int note, int velocity) {
     if (ch == 15) {
-        // The speech voice's note on goes here.
+        speech_note_on(&s->speech);
     }
     const std::uint8_t *patch = synth_find_patch(s, s->channel_controls[ch][0]);
     if (patch == nullptr) return; // the program has no patch in this song: nothing to play
@@ -78,7 +78,7 @@ void controller(SynthState *s, int ch, int k, int x) {
     if (k >= 1 && k <= 7) {
         s->channel_controls[ch][k] = static_cast<std::uint8_t>(x);
         if (ch == 15) {
-            // The speech voice's controller (k, x) goes here.
+            speech_control(&s->speech, k, x);
         }
     } else if (k == 120) {
         // All sound off.
@@ -90,7 +90,7 @@ void controller(SynthState *s, int ch, int k, int x) {
     } else if (k >= 123) {
         // All notes off.
         if (ch == 15) {
-            // The speech voice's note off goes here.
+            speech_note_off(&s->speech);
         }
         for (int v = 0; v < VOICE_COUNT; ++v)
             if (s->voice_channel[v] == ch) voice_release(&s->voices[v]);

@@ -99,7 +99,9 @@ void synth_init(SynthState *s, const std::uint8_t *patch_map, std::uint32_t patc
     std::memset(s, 0, sizeof(SynthState));
     s->sample_rate = sample_rate;
     rate_set(sample_rate);
-    // The speech voice takes the sample rate here.
+    speech_set_rate(sample_rate);
+    // The speech voice keeps no state in the other units, so it may start before them.
+    speech_init(&s->speech);
     s->patch_map = patch_map;
     s->patch_map_size = patch_map != nullptr ? patch_map_size : 0;
     for (int v = 0; v < VOICE_COUNT; ++v) {

@@ -7,6 +7,7 @@
 
 #include "synth/channel.h" // ChannelFx, CHANNEL_PARAM_COUNT
 #include "synth/global_effects.h"
+#include "synth/speech.h"
 #include "synth/voice.h"
 
 constexpr int VOICE_COUNT = 64;
@@ -64,7 +65,7 @@ struct SynthState {
     float aux_bus_a[2 * FRAME_CAPACITY];       // stereo interleaved
     float aux_bus_b[2 * FRAME_CAPACITY];       // stereo interleaved
     float level_buffer[2 * FRAME_CAPACITY];    // compressor detector scratch, stereo
-    // The speech voice belongs here.
+    SpeechVoice speech;                        // reshapes channel 15
 };
 
 // synth_init clears the record bytewise.
