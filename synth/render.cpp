@@ -40,6 +40,7 @@ void synth_render_frame(SynthState *s) {
         if (s->voices[v].env1.state == 0) s->voice_channel[v] = -1; // finished: not rendered
     }
     for (int ch = 0; ch < CHANNEL_COUNT; ++ch) channel_prepare(s, ch);
+    speech_tick(&s->speech); // the text walks on whether or not channel 15 sounds
     s->frame_remaining = frame_length;
     mix_frame(s);
 }

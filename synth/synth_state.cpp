@@ -100,8 +100,6 @@ void synth_init(SynthState *s, const std::uint8_t *patch_map, std::uint32_t patc
     s->sample_rate = sample_rate;
     rate_set(sample_rate);
     speech_set_rate(sample_rate);
-    // The speech voice keeps no state in the other units, so it may start before them.
-    speech_init(&s->speech);
     s->patch_map = patch_map;
     s->patch_map_size = patch_map != nullptr ? patch_map_size : 0;
     for (int v = 0; v < VOICE_COUNT; ++v) {
@@ -115,5 +113,5 @@ void synth_init(SynthState *s, const std::uint8_t *patch_map, std::uint32_t patc
         channel_init(s, ch);
     }
     global_effects_init(s);
-    // The speech voice is initialised here.
+    speech_init(&s->speech);
 }

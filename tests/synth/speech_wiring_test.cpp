@@ -1,5 +1,8 @@
 // The speech voice inside the synthesizer: initialisation and the MIDI events of channel 15.
+#include "patch_builder.h"
+#include "synth/global_effects.h"
 #include "synth/midi.h"
+#include "synth/render.h"
 #include "synth/speech.h"
 #include "synth/synth_state.h"
 
@@ -78,6 +81,56 @@ TEST_F(SpeechWiringTest, ControllersOfChannel15ReachTheVoice) {
     EXPECT_EQ(*s->speech.text_position, 0);
     midi({0xBF, 4, 0});
     EXPECT_EQ(s->speech.text_position, text);
+}
+
+// Globals that pass the channels through: no reverb, no delay, no compressor, high cut off.
+constexpr std::uint8_t PLAIN_GLOBALS[GLOBALS_BLOCK_SIZE] = {114, 0,   70, 0, 64, 64, 0,  0,  0,  0,  64,
+                                                            0,   127, 0,  0, 0,  0,  64, 32, 20, 64, 64};
+
+// Renders one hard-left note on `channel` for `frames` frames; the speech voice speaks "ah".
+std::vector<float> render_hard_left_note(int channel, int frames, SpeechVoice *speech_after = nullptr) {
+    TestPatch p = audible_patch();
+    p.voice[0] = 0;     // voice hard left
+    p.channel[0] = 100; // channel volume
+    p.channel[13] = 64; // chorus passes the signal unchanged
+    const std::vector<std::uint8_t> map = build_patch_map({p});
+    auto s = std::make_unique<SynthState>();
+    synth_init(s.get(), map.data(), static_cast<std::uint32_t>(map.size()), 44100);
+    synth_set_globals(s.get(), PLAIN_GLOBALS);
+    static const std::uint8_t text[3] = {'a', 'h', 0};
+    const std::uint8_t *table[SPEECH_TABLE_SIZE] = {text};
+    speech_set_texts(&s->speech, table, text + sizeof text);
+    std::vector<std::uint8_t> on = {static_cast<std::uint8_t>(0x90 | channel), 57, 100, 0xFD};
+    synth_process_midi(s.get(), on.data());
+    std::vector<float> out(2 * 128 * frames);
+    synth_render(s.get(), out.data(), 128 * frames, nullptr, 0);
+    if (speech_after != nullptr) *speech_after = s->speech;
+    return out;
+}
+
+TEST(SpeechRender, Channel15IsSpokenOnBothSides) {
+    const int frames = 40;
+    const std::vector<float> plain = render_hard_left_note(14, frames);
+    const std::vector<float> spoken = render_hard_left_note(15, frames);
+    double plain_left = 0, plain_right = 0, spoken_left = 0;
+    for (int k = 0; k < 128 * frames; ++k) {
+        plain_left += plain[2 * k] * plain[2 * k];
+        plain_right += plain[2 * k + 1] * plain[2 * k + 1];
+        spoken_left += spoken[2 * k] * spoken[2 * k];
+        ASSERT_EQ(spoken[2 * k], spoken[2 * k + 1]) << "sample " << k;
+    }
+    EXPECT_GT(plain_left, 1.0);
+    EXPECT_LT(plain_right, 1e-6 * plain_left) << "the voice alone is hard left";
+    EXPECT_GT(spoken_left, 1e-3) << "the filtered voice comes out";
+}
+
+TEST(SpeechRender, TextWalksOncePerFrameWithoutVoices) {
+    SpeechVoice after{};
+    render_hard_left_note(14, 5, &after); // channel 15 stays silent
+    // "ah" is phoneme 60 for 6 frames of 3 ticks: five ticks leave 4 frames and 1 tick.
+    EXPECT_EQ(after.current_phoneme, 60);
+    EXPECT_EQ(after.frames_left, 4);
+    EXPECT_EQ(after.tick_countdown, 1);
 }
 
 } // namespace
