@@ -104,8 +104,9 @@ void speech_reset(SpeechVoice *v);
 
 // Installs a song's speech table (SPEECH_TABLE_SIZE entries, of which the first SPEECH_TEXT_SLOTS are
 // used; null entries are empty slots) and starts text 0. Texts are read only up to image_end (one
-// past the last byte of the song image): a text without its zero inside the image ends there. A null
-// text 0 keeps the walker still until controller 4 selects a text. texts may be null (no texts).
+// past the last byte of the song image; null reads nothing): a text without its zero inside the image
+// ends there. A null text 0 keeps the walker still until controller 4 selects a text. texts may be
+// null (no texts).
 void speech_set_texts(SpeechVoice *v, const std::uint8_t *const texts[SPEECH_TABLE_SIZE],
                       const std::uint8_t *image_end);
 
