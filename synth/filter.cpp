@@ -3,7 +3,9 @@
 #include "synth/numeric.h"
 #include "synth/rate.h"
 
+#include <array>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -11,51 +13,51 @@ constexpr float ONE_SIXTH = 0.1666666716337204f; // single 1/6
 constexpr float LADDER_P_SHAPE = 0.800000011920929f;
 constexpr float LADDER_RES_SHAPE = 5.599999904632568f;
 
+// Per-sample kernels: one filter's coefficients and states held in locals, one step per input
+// sample. The block renderers and the paired renderers run the same steps, so they give identical
+// samples.
+
 // Two oversampled state-variable passes per sample; Out selects the output.
 template <int Out>
-void render_svf(FilterState *f, const float *in, float *out, int n) {
-    const float g = ANTI_DENORMAL;
-    const float freq = f->svfFreq;
-    const float damp = f->svfDamp;
-    const int stride = f->stride;
-    float low = f->svfLow;
-    float band = f->svfBand;
-    for (int k = 0; k < n; k++) {
-        const float x = in[k * stride] + g;
+struct SvfKernel {
+    float freq, damp, low, band;
+    explicit SvfKernel(const FilterState *f)
+        : freq(f->svfFreq), damp(f->svfDamp), low(f->svfLow), band(f->svfBand) {}
+    float step(float in) {
+        const float g = ANTI_DENORMAL;
+        const float x = in + g;
         low = low + (band * freq - g); // only the first pass subtracts g
         float high = x - band * damp - low;
         band = band + high * freq;
         low = low + band * freq;
         high = x - band * damp - low;
         band = band + high * freq;
-        float y;
         if constexpr (Out == FILTER_LOW)
-            y = low;
+            return low;
         else if constexpr (Out == FILTER_BAND)
-            y = band;
+            return band;
         else if constexpr (Out == FILTER_HIGH)
-            y = high;
+            return high;
         else if constexpr (Out == FILTER_NOTCH)
-            y = high + low;
+            return high + low;
         else
-            y = (high + band) + low;
-        out[k * stride] = y;
+            return (high + band) + low;
     }
-    f->svfLow = low;
-    f->svfBand = band;
-}
+    void store(FilterState *f) const {
+        f->svfLow = low;
+        f->svfBand = band;
+    }
+};
 
+// Two ladder passes per sample with the input held; High gives the input minus the low-pass.
 template <bool High>
-void render_ladder(FilterState *f, const float *in, float *out, int n) {
-    const float g = ANTI_DENORMAL;
-    const float P = f->ladderP;
-    const float K = f->ladderK;
-    const float R = f->ladderRes;
-    const int stride = f->stride;
-    float last = f->ladderIn;
-    float y1 = f->ladderY1, y2 = f->ladderY2, y3 = f->ladderY3, y4 = f->ladderY4;
-    for (int k = 0; k < n; k++) {
-        const float x = in[k * stride];
+struct LadderKernel {
+    float P, K, R, last, y1, y2, y3, y4;
+    explicit LadderKernel(const FilterState *f)
+        : P(f->ladderP), K(f->ladderK), R(f->ladderRes), last(f->ladderIn), y1(f->ladderY1), y2(f->ladderY2),
+          y3(f->ladderY3), y4(f->ladderY4) {}
+    float step(float x) {
+        const float g = ANTI_DENORMAL;
         for (int pass = 0; pass < 2; pass++) {
             const float x0 = (x + g) - R * y4;
             const float n1 = P * (x0 + last) + K * y1;
@@ -74,13 +76,47 @@ void render_ladder(FilterState *f, const float *in, float *out, int n) {
             // FILTER_LADDER_LIMIT (or on NaN) divergence is certain, so restart the ladder from rest.
             if (!(std::fabs(y4) <= FILTER_LADDER_LIMIT)) last = y1 = y2 = y3 = y4 = 0.0f;
         }
-        out[k * stride] = High ? x - y4 : y4;
+        return High ? x - y4 : y4;
     }
-    f->ladderIn = last;
-    f->ladderY1 = y1;
-    f->ladderY2 = y2;
-    f->ladderY3 = y3;
-    f->ladderY4 = y4;
+    void store(FilterState *f) const {
+        f->ladderIn = last;
+        f->ladderY1 = y1;
+        f->ladderY2 = y2;
+        f->ladderY3 = y3;
+        f->ladderY4 = y4;
+    }
+};
+
+// Mode Off inside a pair: the sample passes unchanged.
+struct OffKernel {
+    explicit OffKernel(const FilterState *) {}
+    float step(float x) const { return x; }
+    void store(FilterState *) const {}
+};
+
+template <int Mode>
+struct KernelFor {
+    using type = SvfKernel<Mode>;
+};
+template <>
+struct KernelFor<FILTER_OFF> {
+    using type = OffKernel;
+};
+template <>
+struct KernelFor<FILTER_LADDER_LOW> {
+    using type = LadderKernel<false>;
+};
+template <>
+struct KernelFor<FILTER_LADDER_HIGH> {
+    using type = LadderKernel<true>;
+};
+
+template <class Kernel>
+void render_block(FilterState *f, const float *in, float *out, int n) {
+    Kernel k(f);
+    const int stride = f->stride;
+    for (int i = 0; i < n; i++) out[i * stride] = k.step(in[i * stride]);
+    k.store(f);
 }
 
 void render_off(const FilterState *f, const float *in, float *out, int n) {
@@ -88,6 +124,48 @@ void render_off(const FilterState *f, const float *in, float *out, int n) {
     const int stride = f->stride;
     for (int k = 0; k < n; k++) out[k * stride] = in[k * stride];
 }
+
+// Two filters over one mono buffer in a single pass. Each filter's recursion is a long chain of
+// dependent operations; stepping both per sample lets the processor overlap the two chains, where
+// two block passes would run them one after the other.
+template <class First, class Second>
+void render_serial(FilterState *f1, FilterState *f2, float *buffer, int n) {
+    First a(f1);
+    Second b(f2);
+    for (int i = 0; i < n; i++) buffer[i] = b.step(a.step(buffer[i]));
+    a.store(f1);
+    b.store(f2);
+}
+
+template <class First, class Second>
+void render_parallel(FilterState *f1, FilterState *f2, float *buffer, float *second_out, int n) {
+    First a(f1);
+    Second b(f2);
+    for (int i = 0; i < n; i++) {
+        const float x = buffer[i];
+        second_out[i] = b.step(x);
+        buffer[i] = a.step(x);
+    }
+    a.store(f1);
+    b.store(f2);
+}
+
+using SerialFn = void (*)(FilterState *, FilterState *, float *, int);
+using ParallelFn = void (*)(FilterState *, FilterState *, float *, float *, int);
+
+template <int... I>
+constexpr std::array<SerialFn, 64> serial_table(std::integer_sequence<int, I...>) {
+    return {&render_serial<typename KernelFor<I / 8>::type, typename KernelFor<I % 8>::type>...};
+}
+template <int... I>
+constexpr std::array<ParallelFn, 64> parallel_table(std::integer_sequence<int, I...>) {
+    return {&render_parallel<typename KernelFor<I / 8>::type, typename KernelFor<I % 8>::type>...};
+}
+
+// Indexed by 8 * (first mode & 7) + (second mode & 7).
+constexpr std::array<SerialFn, 64> SERIAL_RENDERERS = serial_table(std::make_integer_sequence<int, 64>{});
+constexpr std::array<ParallelFn, 64> PARALLEL_RENDERERS =
+    parallel_table(std::make_integer_sequence<int, 64>{});
 
 } // namespace
 
@@ -112,25 +190,25 @@ void filter_set(FilterState *f, const float *p) {
 void filter_render(FilterState *f, const float *input, float *output, int n) {
     switch (f->mode & 7) {
     case FILTER_LOW:
-        render_svf<FILTER_LOW>(f, input, output, n);
+        render_block<SvfKernel<FILTER_LOW>>(f, input, output, n);
         break;
     case FILTER_BAND:
-        render_svf<FILTER_BAND>(f, input, output, n);
+        render_block<SvfKernel<FILTER_BAND>>(f, input, output, n);
         break;
     case FILTER_HIGH:
-        render_svf<FILTER_HIGH>(f, input, output, n);
+        render_block<SvfKernel<FILTER_HIGH>>(f, input, output, n);
         break;
     case FILTER_NOTCH:
-        render_svf<FILTER_NOTCH>(f, input, output, n);
+        render_block<SvfKernel<FILTER_NOTCH>>(f, input, output, n);
         break;
     case FILTER_ALL:
-        render_svf<FILTER_ALL>(f, input, output, n);
+        render_block<SvfKernel<FILTER_ALL>>(f, input, output, n);
         break;
     case FILTER_LADDER_LOW:
-        render_ladder<false>(f, input, output, n);
+        render_block<LadderKernel<false>>(f, input, output, n);
         break;
     case FILTER_LADDER_HIGH:
-        render_ladder<true>(f, input, output, n);
+        render_block<LadderKernel<true>>(f, input, output, n);
         break;
     default:
         render_off(f, input, output, n);
@@ -147,4 +225,23 @@ void filter_reset(FilterState *f) {
     f->ladderY3 = 0.0f;
     f->ladderY4 = 0.0f;
     f->stride = 1;
+}
+
+void filter_render_serial(FilterState *first, FilterState *second, float *buffer, int n) {
+    if (first->stride != 1 || second->stride != 1) {
+        filter_render(first, buffer, buffer, n);
+        filter_render(second, buffer, buffer, n);
+        return;
+    }
+    SERIAL_RENDERERS[8 * (first->mode & 7) + (second->mode & 7)](first, second, buffer, n);
+}
+
+void filter_render_parallel(FilterState *first, FilterState *second, float *buffer, float *second_out,
+                            int n) {
+    if (first->stride != 1 || second->stride != 1) {
+        filter_render(second, buffer, second_out, n);
+        filter_render(first, buffer, buffer, n);
+        return;
+    }
+    PARALLEL_RENDERERS[8 * (first->mode & 7) + (second->mode & 7)](first, second, buffer, second_out, n);
 }

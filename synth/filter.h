@@ -49,5 +49,13 @@ void filter_set(FilterState *f, const float *p);
 // may be the same buffer. Mode Off in place touches nothing.
 void filter_render(FilterState *f, const float *input, float *output, int n);
 
+// Two filters over a mono buffer (stride 1) in one pass, with exactly the samples and states of
+// filter_render(first, buffer, buffer, n) followed by filter_render(second, buffer, buffer, n).
+void filter_render_serial(FilterState *first, FilterState *second, float *buffer, int n);
+
+// Both filters on the same mono input: exactly filter_render(second, buffer, second_out, n) followed by
+// filter_render(first, buffer, buffer, n). second_out must not overlap buffer.
+void filter_render_parallel(FilterState *first, FilterState *second, float *buffer, float *second_out, int n);
+
 // Clears all states and sets stride to 1; coefficients are kept.
 void filter_reset(FilterState *f);

@@ -76,8 +76,7 @@ void voice_render(VoiceState *v, std::int32_t n, float *voice_buffer, float *sec
 
     switch (v->routing) {
     case ROUTING_PARALLEL: {
-        filter_render(&v->filter2, voice_buffer, second_buffer, n);
-        filter_render(&v->filter1, voice_buffer, voice_buffer, n);
+        filter_render_parallel(&v->filter1, &v->filter2, voice_buffer, second_buffer, n);
         const float g1 = v->filter1Gain;
         const float g2 = v->filter2Gain;
         for (std::int32_t i = 0; i < n; ++i) voice_buffer[i] = voice_buffer[i] * g1 + second_buffer[i] * g2;
@@ -87,8 +86,7 @@ void voice_render(VoiceState *v, std::int32_t n, float *voice_buffer, float *sec
         filter_render(&v->filter1, voice_buffer, voice_buffer, n);
         break;
     default: // serial: every other value
-        filter_render(&v->filter1, voice_buffer, voice_buffer, n);
-        filter_render(&v->filter2, voice_buffer, voice_buffer, n);
+        filter_render_serial(&v->filter1, &v->filter2, voice_buffer, n);
         break;
     }
 
