@@ -137,8 +137,15 @@ struct MessageBox {
     int answer;
 };
 
+// What pressing one button of a message box answers.
+struct MessageButton {
+    MessageBox *box;
+    int answer;
+};
+
 void message_button(Fl_Widget *button, void *data) {
-    static_cast<MessageBox *>(data)->answer = static_cast<int>(button->argument());
+    MessageButton *pressed = static_cast<MessageButton *>(data);
+    pressed->box->answer = pressed->answer;
     button->window()->hide();
 }
 
@@ -395,15 +402,15 @@ int ui_message_box(const char *caption, const char *text, UiButtons buttons) {
     int y = height - gap - button_h - 4;
     Fl_Return_Button first(width - margin - (buttons == UI_BUTTONS_YES_NO ? 2 * button_w + gap : button_w), y,
                            button_w, button_h, buttons == UI_BUTTONS_YES_NO ? "Yes" : "OK");
-    first.argument(buttons == UI_BUTTONS_YES_NO ? UI_ANSWER_YES : UI_ANSWER_OK);
-    first.callback(message_button, &result);
+    MessageButton first_answer = {&result, buttons == UI_BUTTONS_YES_NO ? UI_ANSWER_YES : UI_ANSWER_OK};
+    MessageButton no_answer = {&result, UI_ANSWER_NO};
+    first.callback(message_button, &first_answer);
     first.labelfont(ui.font);
     first.labelsize(ui.font_size);
     Fl_Button *second = nullptr;
     if (buttons == UI_BUTTONS_YES_NO) {
         second = new Fl_Button(width - margin - button_w, y, button_w, button_h, "No");
-        second->argument(UI_ANSWER_NO);
-        second->callback(message_button, &result);
+        second->callback(message_button, &no_answer);
         second->labelfont(ui.font);
         second->labelsize(ui.font_size);
     }

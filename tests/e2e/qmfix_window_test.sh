@@ -2,7 +2,9 @@
 # The real window end to end: qmfix under Xvfb on a 3440x1440 screen, driven with xdotool.
 #   1. start-up preselects "3440x1440"; Start, type qm.exe into the file dialog, confirm the success
 #      message: the four bytes become 8E E3 18 40, qm.old equals the original, exit status 0;
-#   2. again on the patched file: the "already patched" question appears; No leaves it unchanged.
+#   2. again on the patched file: Escape does not close the window; the "already patched" question
+#      appears; No leaves the file unchanged;
+#   3. the Down key selects 3840x1080; Yes writes its bytes 39 8E 63 40 and makes no backup.
 # Saves a screenshot of the window as <out>/qmfix-window.png.
 # Usage: qmfix_window_test.sh <qmfix> <out folder>
 set -euo pipefail
@@ -31,6 +33,9 @@ trap cleanup EXIT
 
 fail() {
     echo "e2e: FAIL: $*" >&2
+    import -window root "$OUT/failure.png" 2>/dev/null && echo "e2e: screen at the failure: $OUT/failure.png" >&2
+    [ -s "$WORK/exit" ] && echo "e2e: qmfix ended with status $(cat "$WORK/exit")" >&2
+    [ -f "${GAME:-}/qm.exe" ] && echo "e2e: aspect bytes now $(aspect_bytes "$GAME/qm.exe")" >&2
     [ -f "$WORK/app.log" ] && sed 's/^/e2e: qmfix: /' "$WORK/app.log" >&2
     exit 1
 }
@@ -160,4 +165,23 @@ status=$(wait_exit)
 cmp -s "$GAME/qm.exe" "$WORK/patched.exe" || fail "qm.exe changed after No"
 cmp -s "$GAME/qm.old" "$WORK/original.exe" || fail "qm.old changed after No"
 echo "e2e: run 2 asked and left the patched file alone"
+
+# --- run 3: the arrow key picks the next row (3840x1080); Yes patches again, without a backup ---
+rm -f "$GAME/qm.old"
+start_app
+WINDOW=$(find_window "$TITLE")
+focus "$WINDOW" 250 60 # over the banner; the list keeps the keyboard focus it got at start-up
+xdotool key Down
+start_and_choose_qm_exe "$WINDOW"
+QUESTION=$(find_window "Info")
+focus "$QUESTION" 20 20
+xdotool key Return # Yes is the default button
+MESSAGE=$(find_window "Information")
+focus "$MESSAGE" 20 20
+xdotool key Return
+status=$(wait_exit)
+[ "$status" = 0 ] || fail "exit status $status after Yes"
+[ "$(aspect_bytes "$GAME/qm.exe")" = "398e6340" ] || fail "bytes $(aspect_bytes "$GAME/qm.exe"), expected 398e6340"
+[ ! -e "$GAME/qm.old" ] || fail "a backup was made of an already patched file"
+echo "e2e: run 3 moved the selection with the arrow key and patched again"
 echo "e2e: screenshot $OUT/qmfix-window.png"
