@@ -1,6 +1,10 @@
 // Sequencer: cursors over the planar streams, one tick of MIDI messages at a time.
 #include "player/sequencer.h"
 
+#include "synth/global_effects.h"
+#include "synth/midi.h"
+#include "synth/synth_state.h"
+
 namespace {
 
 // The 24-bit delta of the event at `q` in a planar stream of `count` records.
@@ -152,6 +156,13 @@ void sequencer_rewind(Sequencer *seq, const SongLayout *layout, std::int32_t sam
     seq->time_signature[1] = 4;
     seq->time_signature[2] = 8;
     seq->sample_remainder = 0;
+}
+
+void sequencer_reset(Sequencer *seq, const SongLayout *layout, SynthState *synth, std::int32_t sample_rate) {
+    sequencer_rewind(seq, layout, sample_rate);
+    if (sample_rate == 0) return;
+    synth_init(synth, layout->patch_map, static_cast<std::uint32_t>(layout->patch_map_size), sample_rate);
+    synth_set_globals(synth, layout->globals);
 }
 
 void sequencer_tick(Sequencer *seq, const SongLayout *layout, std::int32_t sample_rate, MidiBuffer *midi,

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
+struct SynthState;
+
 // Shared by the sequencer and the playback control; read and written whole by two threads.
 enum class PlaybackState : std::int32_t {
     Idle = 0,
@@ -59,6 +61,10 @@ struct Sequencer {
 // Rewinds every cursor and restores the default tempo (500000 us per quarter note) and time
 // signature; leaves the playback state and samples_to_event alone. Needs no synthesizer.
 void sequencer_rewind(Sequencer *seq, const SongLayout *layout, std::int32_t sample_rate);
+
+// sequencer_rewind, then, when sample_rate is not 0, initialises the synthesizer for the song: its
+// patch map, globals block and speech texts.
+void sequencer_reset(Sequencer *seq, const SongLayout *layout, SynthState *synth, std::int32_t sample_rate);
 
 // In state Playing: advances to the next tick, emits the messages due there into `midi` and hands
 // the ended buffer to `sink` (nothing is handed on when `sink` is null), and sets Finished when no
