@@ -3,7 +3,10 @@
 
 #include "synth/global_effects.h"
 #include "synth/midi.h"
+#include "synth/speech.h"
 #include "synth/synth_state.h"
+
+static_assert(SONG_SPEECH_TABLE_SIZE == SPEECH_TABLE_SIZE);
 
 namespace {
 
@@ -163,6 +166,7 @@ void sequencer_reset(Sequencer *seq, const SongLayout *layout, SynthState *synth
     if (sample_rate == 0) return;
     synth_init(synth, layout->patch_map, static_cast<std::uint32_t>(layout->patch_map_size), sample_rate);
     synth_set_globals(synth, layout->globals);
+    speech_set_texts(&synth->speech, layout->speech_table, layout->image_end);
 }
 
 void sequencer_tick(Sequencer *seq, const SongLayout *layout, std::int32_t sample_rate, MidiBuffer *midi,

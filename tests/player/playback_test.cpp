@@ -276,4 +276,19 @@ TEST_F(Playback, PlayAndStopPauseUnlessSkipped) {
     EXPECT_GE(took, std::chrono::milliseconds(13));
 }
 
+TEST_F(Playback, ResetHandsTheSynthesizerItsGlobalsAndSpeechTexts) {
+    SongDescription s = beat_song();
+    s.globals_block = {90, 80, 70};
+    s.speech_texts = {"first", "second"};
+    load(s);
+    const SongLayout &l = song_player.layout;
+    EXPECT_EQ(song_player.synth.patch_map, l.patch_map);
+    EXPECT_EQ(song_player.synth.global_settings[0], 90.0f);
+    EXPECT_EQ(song_player.synth.global_settings[2], 70.0f);
+    EXPECT_EQ(song_player.synth.global_settings[3], 0.0f); // a short block reads as zero-padded
+    EXPECT_EQ(song_player.synth.speech.texts[0], l.speech_table[0]);
+    EXPECT_EQ(song_player.synth.speech.texts[1], l.speech_table[1]);
+    EXPECT_EQ(song_player.synth.speech.text_start, l.speech_table[0]);
+}
+
 } // namespace
