@@ -291,4 +291,30 @@ TEST_F(Playback, ResetHandsTheSynthesizerItsGlobalsAndSpeechTexts) {
     EXPECT_EQ(song_player.synth.speech.text_start, l.speech_table[0]);
 }
 
+// A program without a valid patch inside the patch map leaves its channel silent: the render equals
+// that of a song without notes.
+TEST_F(Playback, ProgramWithoutAValidPatchIsSilent) {
+    SongDescription quiet = beat_song();
+    quiet.channels[0] = SongChannel{};
+    load(quiet);
+    song_play(0);
+    const auto silence = render(30000);
+
+    SongDescription missing = beat_song();
+    missing.channels[0].programs = {{0, 5}}; // the map holds program 0 only
+    load(missing);
+    song_play(0);
+    EXPECT_EQ(render(30000), silence);
+
+    // Program 0's offset points 10 bytes before the end of the section: its patch would reach past it.
+    image = write_fixture(beat_song());
+    SongLayout l;
+    ASSERT_TRUE(parse_song_image(&l, image.data(), image.size()));
+    const std::size_t table = static_cast<std::size_t>(l.patch_map - image.data());
+    image[table] = static_cast<std::uint8_t>(l.patch_map_size - 10);
+    ASSERT_TRUE(song_load(image.data(), image.size()));
+    song_play(0);
+    EXPECT_EQ(render(30000), silence);
+}
+
 } // namespace

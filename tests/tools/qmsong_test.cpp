@@ -46,10 +46,10 @@ class Qmsong : public ::testing::Test {
             .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return p;
     }
-    Outcome run(const std::string &args) {
+    Outcome run(const std::string &args) { return run_shell(std::string(QMSONG_PATH) + " " + args); }
+    Outcome run_shell(const std::string &command) {
         const fs::path out = dir / "stdout", err = dir / "stderr";
-        const std::string cmd = std::string(QMSONG_PATH) + " " + args + " >" + out.string() + " 2>" +
-                                err.string() + " </dev/null";
+        const std::string cmd = command + " >" + out.string() + " 2>" + err.string() + " </dev/null";
         const int raw = std::system(cmd.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
     }
@@ -236,6 +236,18 @@ TEST(SampleS16, DeviceConversion) {
         {-1e10f, -32600}, {NAN, 0},          {INFINITY, 0},     {-INFINITY, 0},
     };
     for (const Case &c : cases) EXPECT_EQ(sample_to_s16(c.in), c.out) << c.in;
+}
+
+// With standard error on a terminal (a pseudo-terminal from script(1)) the render shows its progress.
+TEST_F(Qmsong, ProgressBarOnATerminal) {
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) not installed";
+    const fs::path image = write_image("song.qms", write_fixture(song()));
+    const std::string inner =
+        std::string(QMSONG_PATH) + " render " + image.string() + " -o " + (dir / "p.wav").string();
+    const Outcome r = run_shell("script -qec '" + inner + "' /dev/null");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("rendering ["), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("] 100%"), std::string::npos) << r.out;
 }
 
 } // namespace
