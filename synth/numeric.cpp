@@ -83,7 +83,16 @@ float add_float_double(float x, double c) {
 }
 
 float exp2(float x) {
-    return static_cast<float>(std::exp2(static_cast<double>(x)));
+    const double d = std::exp2(static_cast<double>(x));
+    // std::exp2 is within an ulp of 2^x, so rounding d to float is correct unless d lies within a few
+    // double ulps of a midpoint between two floats (low 29 bits 0x10000000 for a normal float). Ten
+    // inputs of the normal range come that close (the closest about 2^-35 float ulps from a midpoint);
+    // they, and results below the normal range, are evaluated again in extended precision.
+    if (d >= 0x1p-126) {
+        const std::int64_t low = static_cast<std::int64_t>(double_bits(d) & 0x1FFFFFFFu) - 0x10000000;
+        if (low < -4 || low > 4) return static_cast<float>(d);
+    }
+    return static_cast<float>(exp2l(static_cast<long double>(x)));
 }
 
 float power(float x, float y) {

@@ -128,6 +128,29 @@ TEST(Exponentials, CurvesAndPower) {
     EXPECT_EQ(power(0.5f, 3.0f), 0.125f);
 }
 
+// 2^x must be the correctly rounded float. These are all the inputs of the normal range at which 2^x
+// lies within a few double ulps of a midpoint between two floats (the closest 3e-11 float ulps from
+// it); the expected values were checked against an 80-digit evaluation. Rounding a double 2^x gets
+// the two marked ones wrong.
+TEST(Exponentials, Exp2RoundsCorrectlyNextToMidpoints) {
+    struct Case {
+        float x, expected;
+    };
+    const Case cases[] = {
+        {0x1.715476p-24f, 0x1.000002p+0f},
+        {0x1.0f39eep-18f, 0x1.00003p+0f},
+        {0x1.0f0af8p-11f, 0x1.00177cp+0f},
+        {0x1.853a6ep-9f, 0x1.00870ap+0f}, // double rounding gives 0x1.008708p+0
+        {0x1.05535ap-7f, 0x1.016b46p+0f},
+        {-0x1.5a3f34p-21f, 0x1.fffffp-1f},
+        {-0x1.a7a04cp-14f, 0x1.fff6d2p-1f},
+        {-0x1.d8568p-10f, 0x1.ff5c68p-1f},
+        {-0x1.e7526ep-6f, 0x1.f58d62p-1f}, // double rounding gives 0x1.f58d6p-1
+        {-0x1.3e53bcp-3f, 0x1.cbb4acp-1f},
+    };
+    for (const Case &c : cases) EXPECT_EQ(exp2(c.x), c.expected) << std::hexfloat << "x = " << c.x;
+}
+
 // The exact product / sum of a float and a double, rounded once. A long double holds these exact
 // products and sums when the double has few significant bits, so its conversion is the reference.
 TEST(MixedPrecision, RoundsExactResultOnce) {
