@@ -82,21 +82,31 @@ float add_float_double(float x, double c) {
     return add_float_double_exact(x, c);
 }
 
+namespace {
+
+// Library results in double are within an ulp of the true value, so rounding one to float is correct
+// unless it lies within a few double ulps of a midpoint between two floats (low 29 bits 0x10000000 for
+// a normal float) or below the normal range. Those rare arguments are evaluated again in extended
+// precision: for exp2 ten inputs of the normal range come that close (the closest about 2^-35 float
+// ulps from a midpoint), for atan eight.
+bool clear_of_float_midpoint(double d) {
+    if (!(std::fabs(d) >= 0x1p-126)) return false;
+    const std::int64_t low = static_cast<std::int64_t>(double_bits(d) & 0x1FFFFFFFu) - 0x10000000;
+    return low < -4 || low > 4;
+}
+
+} // namespace
+
 float exp2(float x) {
     const double d = std::exp2(static_cast<double>(x));
-    // std::exp2 is within an ulp of 2^x, so rounding d to float is correct unless d lies within a few
-    // double ulps of a midpoint between two floats (low 29 bits 0x10000000 for a normal float). Ten
-    // inputs of the normal range come that close (the closest about 2^-35 float ulps from a midpoint);
-    // they, and results below the normal range, are evaluated again in extended precision.
-    if (d >= 0x1p-126) {
-        const std::int64_t low = static_cast<std::int64_t>(double_bits(d) & 0x1FFFFFFFu) - 0x10000000;
-        if (low < -4 || low > 4) return static_cast<float>(d);
-    }
+    if (clear_of_float_midpoint(d)) return static_cast<float>(d);
     return static_cast<float>(exp2l(static_cast<long double>(x)));
 }
 
 float power(float x, float y) {
-    return static_cast<float>(std::pow(static_cast<double>(x), static_cast<double>(y)));
+    const double d = std::pow(static_cast<double>(x), static_cast<double>(y));
+    if (clear_of_float_midpoint(d)) return static_cast<float>(d);
+    return static_cast<float>(powl(static_cast<long double>(x), static_cast<long double>(y)));
 }
 
 float exp_curve10(float x) {
@@ -108,7 +118,9 @@ float exp_curve11(float x) {
 }
 
 float exact_atan(float x) {
-    return static_cast<float>(std::atan(static_cast<double>(x)));
+    const double d = std::atan(static_cast<double>(x));
+    if (clear_of_float_midpoint(d)) return static_cast<float>(d);
+    return static_cast<float>(atanl(static_cast<long double>(x)));
 }
 
 float exact_sqrt(float x) {

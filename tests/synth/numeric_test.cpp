@@ -151,6 +151,19 @@ TEST(Exponentials, Exp2RoundsCorrectlyNextToMidpoints) {
     for (const Case &c : cases) EXPECT_EQ(exp2(c.x), c.expected) << std::hexfloat << "x = " << c.x;
 }
 
+// power and the exact arctangent must round correctly too: power(2, y) has exp2's near-midpoint
+// inputs, and atan has one input (of eight as close) that a double evaluation rounds wrong. Checked
+// against an 80-digit evaluation.
+TEST(Exponentials, PowerAndArctangentRoundCorrectlyNextToMidpoints) {
+    EXPECT_EQ(power(2.0f, 0x1.853a6ep-9f), 0x1.00870ap+0f);
+    EXPECT_EQ(power(2.0f, -0x1.e7526ep-6f), 0x1.f58d62p-1f);
+    EXPECT_EQ(power(2.0f, 0x1.05535ap-7f), 0x1.016b46p+0f);
+    EXPECT_EQ(exact_atan(0x1.1ad646p-4f), 0x1.1a6386p-4f); // double rounding gives 0x1.1a6384p-4
+    EXPECT_EQ(exact_atan(-0x1.1ad646p-4f), -0x1.1a6386p-4f);
+    EXPECT_EQ(exact_atan(0x1.6afe3ap+1f), 0x1.3b5652p+0f);
+    EXPECT_EQ(exact_atan(0.0f), 0.0f);
+}
+
 // The exact product / sum of a float and a double, rounded once. A long double holds these exact
 // products and sums when the double has few significant bits, so its conversion is the reference.
 TEST(MixedPrecision, RoundsExactResultOnce) {
