@@ -17,17 +17,16 @@ inline std::uint32_t triangle(std::uint32_t p) {
     return (p & 0x80000000u) ? ~r : r;
 }
 
-// One delayed sample, linearly interpolated between delays D + back and D + back + 1, where D is the
-// line length plus the integer part of t x depth; the fraction weights the older sample.
-inline float tap(const float *line, std::int32_t mask, std::int32_t write_position, std::int32_t length,
-                 std::uint32_t t, std::int32_t depth, std::int32_t back) {
-    std::uint64_t product = static_cast<std::uint64_t>(t) * static_cast<std::uint32_t>(depth);
-    std::int32_t delay = length + static_cast<std::int32_t>(static_cast<std::uint32_t>(product >> 32));
-    std::uint32_t fraction = static_cast<std::uint32_t>(product);
-    std::int32_t i = (write_position - delay - back) & mask;
-    float b0 = line[i];
-    float b1 = line[(i + 1) & mask];
-    float a = 1.0f - phase_to_unit(fraction);
+// One delayed sample, linearly interpolated between the samples at (base - D) and (base - D + 1), where
+// base = write position - length - back and D is the integer part of t x depth; the fraction weights
+// the older sample. Indices are taken modulo the line length (mask + 1 divides 2^32).
+inline float tap(const float *line, std::uint32_t mask, std::uint32_t base, std::uint32_t t,
+                 std::uint32_t depth) {
+    const std::uint64_t product = static_cast<std::uint64_t>(t) * depth;
+    const std::uint32_t i = (base - static_cast<std::uint32_t>(product >> 32)) & mask;
+    const float b0 = line[i];
+    const float b1 = line[(i + 1) & mask];
+    const float a = 1.0f - phase_to_unit(static_cast<std::uint32_t>(product));
     return b0 + a * (b1 - b0);
 }
 
@@ -71,27 +70,32 @@ void moddelay_process(ModDelay *d, float *block, int n) {
     if (is_positive_zero(d->wet)) return;
     float *const left = d->left;
     float *const right = d->right;
-    const std::int32_t mask = d->mask;
-    const std::int32_t left_length = d->left_length, right_length = d->right_length, depth = d->depth;
+    const std::uint32_t mask = static_cast<std::uint32_t>(d->mask);
+    const std::uint32_t depth = static_cast<std::uint32_t>(d->depth);
     const std::uint32_t increment = d->phase_increment, offset = d->right_phase_offset;
     const float feedback = d->feedback, dry = d->dry, wet = d->wet;
-    std::int32_t wp = d->write_position;
+    std::uint32_t wp = static_cast<std::uint32_t>(d->write_position);
     std::uint32_t phase = d->phase;
+    // The right line reads one sample further back than the left one.
+    std::uint32_t base_l = wp - static_cast<std::uint32_t>(d->left_length);
+    std::uint32_t base_r = wp - static_cast<std::uint32_t>(d->right_length) - 1u;
     for (int k = 0; k < n; ++k) {
-        float in_l = block[2 * k] + ANTI_DENORMAL;
-        float in_r = block[2 * k + 1] + ANTI_DENORMAL;
-        float y_r = tap(right, mask, wp, right_length, triangle(phase + offset), depth, 1);
-        float out_r = in_r * dry + y_r * wet;
+        const float in_l = block[2 * k] + ANTI_DENORMAL;
+        const float in_r = block[2 * k + 1] + ANTI_DENORMAL;
+        const float y_r = tap(right, mask, base_r, triangle(phase + offset), depth);
+        const float out_r = in_r * dry + y_r * wet;
         right[wp] = in_r + y_r * feedback;
-        float y_l = tap(left, mask, wp, left_length, triangle(phase), depth, 0);
-        float out_l = in_l * dry + y_l * wet;
+        const float y_l = tap(left, mask, base_l, triangle(phase), depth);
+        const float out_l = in_l * dry + y_l * wet;
         left[wp] = in_l + y_l * feedback;
         phase += increment;
-        wp = (wp + 1) & mask;
+        wp = (wp + 1u) & mask;
+        ++base_l;
+        ++base_r;
         block[2 * k] = out_l;
         block[2 * k + 1] = out_r;
     }
-    d->write_position = wp;
+    d->write_position = static_cast<std::int32_t>(wp);
     d->phase = phase;
 }
 
@@ -99,23 +103,27 @@ void moddelay_process_send(ModDelay *d, const float *send, float *out, int n) {
     if (is_positive_zero(d->wet)) return;
     float *const left = d->left;
     float *const right = d->right;
-    const std::int32_t mask = d->mask;
-    const std::int32_t left_length = d->left_length, right_length = d->right_length, depth = d->depth;
+    const std::uint32_t mask = static_cast<std::uint32_t>(d->mask);
+    const std::uint32_t depth = static_cast<std::uint32_t>(d->depth);
     const std::uint32_t increment = d->phase_increment, offset = d->right_phase_offset;
     const float feedback = d->feedback, wet = d->wet;
-    std::int32_t wp = d->write_position;
+    std::uint32_t wp = static_cast<std::uint32_t>(d->write_position);
     std::uint32_t phase = d->phase;
+    std::uint32_t base_l = wp - static_cast<std::uint32_t>(d->left_length);
+    std::uint32_t base_r = wp - static_cast<std::uint32_t>(d->right_length) - 1u;
     for (int k = 0; k < n; ++k) {
-        float in = send[k] + ANTI_DENORMAL;
-        float y_r = tap(right, mask, wp, right_length, triangle(phase + offset), depth, 1);
+        const float in = send[k] + ANTI_DENORMAL;
+        const float y_r = tap(right, mask, base_r, triangle(phase + offset), depth);
         right[wp] = in + y_r * feedback;
-        float y_l = tap(left, mask, wp, left_length, triangle(phase), depth, 0);
+        const float y_l = tap(left, mask, base_l, triangle(phase), depth);
         left[wp] = in + y_l * feedback;
         phase += increment;
-        wp = (wp + 1) & mask;
+        wp = (wp + 1u) & mask;
+        ++base_l;
+        ++base_r;
         out[2 * k] += y_l * wet;
         out[2 * k + 1] += y_r * wet;
     }
-    d->write_position = wp;
+    d->write_position = static_cast<std::int32_t>(wp);
     d->phase = phase;
 }
