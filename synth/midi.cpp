@@ -145,15 +145,10 @@ void synth_process_midi(SynthState *s, const std::uint8_t *buffer) {
             continue;
         }
 
-        // A status byte where a data byte belongs cuts the message short: the incomplete message is
-        // dropped and reading goes on at that status byte, so the end marker is never read past.
+        // Data bytes are taken whole, whatever their top bit: the sequencer forms them modulo 256, so
+        // a note, velocity, controller value or program may be 128..255, 0xFD included. Only the first
+        // byte of a message can be a status byte or the end marker.
         const int count = data_bytes(status);
-        int present = 0;
-        while (present < count && !is_status(p[present])) ++present;
-        if (present < count) {
-            p += present;
-            continue;
-        }
         const int d1 = p[0];
         const int d2 = count == 2 ? p[1] : 0;
         p += count;

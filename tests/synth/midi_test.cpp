@@ -209,12 +209,33 @@ TEST_F(MidiTest, SystemMessages) {
     EXPECT_EQ(owned(0), 1);
 }
 
-TEST_F(MidiTest, TruncatedMessageDoesNotReadPastTheEnd) {
-    midi({0x90, 60});
-    EXPECT_EQ(owned(0), 0);
-    midi({0x90, 60, 0x90, 61, 100});
-    EXPECT_EQ(owned(0), 1);
-    EXPECT_EQ(s->voices[0].note, 61);
+// The sequencer forms data bytes modulo 256, so they may have the top bit set; they stay data, and
+// only a message's first byte can be a status byte or the end marker.
+TEST_F(MidiTest, DataBytesWithTheTopBitSetAreData) {
+    struct Case {
+        const char *name;
+        std::vector<std::uint8_t> bytes;
+        int status, program, controller1, voices, note, velocity;
+    };
+    const Case cases[] = {
+        {"program 0x82 is program 2", {0xC0, 0x82}, 0xC0, 2, 0, 0, -1, -1},
+        {"velocity 0xFD is not the end", {0x90, 60, 0xFD, 62, 100}, 0x90, 0, 0, 2, 60, 253},
+        {"note 0x90 is a note", {0x90, 0x90, 100}, 0x90, 0, 0, 1, 144, 100},
+        {"controller value 200", {0xB0, 1, 0xC8}, 0xB0, 0, 200, 0, -1, -1},
+        {"pitch bend 0x80 0xFF, then a note", {0xE0, 0x80, 0xFF, 0x90, 60, 100}, 0x90, 0, 0, 1, 60, 100},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        init({TestPatch{}, TestPatch{}, TestPatch{}});
+        midi(c.bytes);
+        EXPECT_EQ(s->running_status, c.status);
+        EXPECT_EQ(s->channel_controls[0][0], c.program);
+        EXPECT_EQ(s->channel_controls[0][1], c.controller1);
+        EXPECT_EQ(owned(0), c.voices);
+        if (c.voices == 0) continue;
+        EXPECT_EQ(s->voices[0].note, c.note);
+        EXPECT_EQ(s->voices[0].velocity, static_cast<float>(c.velocity));
+    }
 }
 
 TEST_F(MidiTest, RestoresCallersRoundingMode) {
