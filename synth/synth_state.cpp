@@ -12,6 +12,14 @@ std::uint32_t read_u32_le(const std::uint8_t *p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+// A patch byte as a parameter. Patches hold 0..127; a byte above 128 in a foreign song is held at 128,
+// the top of the parameter scale, because beyond it some settings have no sound meaning (the pan gain
+// takes the square root of a negative number; filters and the noise filter run unstable), and the
+// resulting NaN would poison the channel effects and the reverb for the rest of the song.
+float patch_value(std::uint8_t byte) {
+    return byte > 128 ? PARAM_MAX : static_cast<float>(byte);
+}
+
 // Value of modulation source `source` for voice `voice` on channel `ch`.
 float mod_source(const SynthState *s, int ch, const VoiceState *voice, std::uint8_t source) {
     if (source == 0) return voice->velocity;
@@ -71,7 +79,7 @@ void synth_refresh_voice(SynthState *s, int v) {
         // Unreachable through MIDI (a channel without a patch never starts a voice); kept silent.
         std::memset(params, 0, sizeof(float) * VOICE_PARAM_COUNT);
     } else {
-        for (int i = 0; i < VOICE_PARAM_COUNT; ++i) params[i] = static_cast<float>(patch[i]);
+        for (int i = 0; i < VOICE_PARAM_COUNT; ++i) params[i] = patch_value(patch[i]);
         apply_mod_entries(s, patch, ch, voice, 0, VOICE_PARAM_COUNT, params);
     }
     voice_set(voice, params);
@@ -83,8 +91,7 @@ void synth_refresh_channel_params(SynthState *s, int ch, float out[CHANNEL_PARAM
         for (int k = 0; k < CHANNEL_PARAM_COUNT; ++k) out[k] = 0.0f;
         return;
     }
-    for (int k = 0; k < CHANNEL_PARAM_COUNT; ++k)
-        out[k] = static_cast<float>(patch[PATCH_CHANNEL_PARAMS + k]);
+    for (int k = 0; k < CHANNEL_PARAM_COUNT; ++k) out[k] = patch_value(patch[PATCH_CHANNEL_PARAMS + k]);
     const VoiceState *voice = &s->voices[s->channel_last_voice[ch]];
     apply_mod_entries(s, patch, ch, voice, PATCH_CHANNEL_PARAMS, CHANNEL_PARAM_COUNT, out);
 }

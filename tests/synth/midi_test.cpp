@@ -301,6 +301,32 @@ TEST_F(MidiTest, SourcesAndDestinationsSplitBetweenVoiceAndChannel) {
     for (int k = 2; k < 28; ++k) EXPECT_EQ(out[k], 0.0f) << k;
 }
 
+// Patch bytes above 128 come only from a foreign song; they are held at the top of the scale, where
+// every unit stays finite (pan 255 would take the square root of -0.99).
+TEST_F(MidiTest, PatchBytesAbove128AreHeldAt128) {
+    TestPatch p;
+    p.voice[0] = 255;
+    p.voice[1] = 127;
+    p.voice[21] = 200;
+    p.voice[22] = 128;
+    p.channel[0] = 129;
+    p.channel[1] = 128;
+    init({p});
+    midi({0x90, 60, 100});
+    struct Case {
+        int index;
+        float expected;
+    };
+    for (const Case &c : {Case{0, 128.0f}, Case{1, 127.0f}, Case{21, 128.0f}, Case{22, 128.0f}})
+        EXPECT_EQ(s->voice_params[0][c.index], c.expected) << "voice parameter " << c.index;
+    EXPECT_EQ(s->voices[0].gainLeft, 0.0f);
+    EXPECT_EQ(s->voices[0].gainRight, 1.0f);
+    float out[CHANNEL_PARAM_COUNT];
+    synth_refresh_channel_params(s.get(), 0, out);
+    EXPECT_EQ(out[0], 128.0f);
+    EXPECT_EQ(out[1], 128.0f);
+}
+
 TEST_F(MidiTest, ProgramsWithoutAPatchInsideTheMapAreSilent) {
     TestPatch p;
     p.channel[0] = 100;
