@@ -1,3 +1,4 @@
+#include "synth/numeric.h"
 #include "synth/speech.h"
 #include "synth/speech_tables.h"
 
@@ -408,6 +409,95 @@ TEST_F(SpeechTest, WaitingVoiceKeepsFilteringWithTheLastTarget) {
     double energy = 0;
     for (float x : block) energy += x * x;
     EXPECT_GT(energy, 1e-3);
+}
+
+TEST_F(SpeechTest, LevelsBecomeGainsOfSixStepsPerOctave) {
+    // "ah" is phoneme 60 after the pause; their ranks (2 and 31) are far apart, so every tick's target
+    // is the frame of 60 alone: AV 62, AH 0, AF 0, AB -19, A1 64, AN -16.
+    set_text("ah");
+    speech_tick(&voice);
+    ASSERT_EQ(voice.current_phoneme, 60);
+    const float *f = voice.target.values;
+    EXPECT_NEAR(f[FRAME_VOICING_GAIN], 0.397, 0.0005);
+    EXPECT_NEAR(f[FRAME_ASPIRATION_GAIN], 0.000308, 0.0000005);
+    EXPECT_EQ(f[FRAME_FRICATION_GAIN], f[FRAME_ASPIRATION_GAIN]);
+    EXPECT_NEAR(f[FRAME_BYPASS_GAIN], std::pow(2.0, -89.0 / 6.0), 1e-9);
+    // A resonator's A coefficient is its unity-gain value (1 - B - C) times the level's gain.
+    auto gain_of = [&](int r) { return f[3 * r] / (1.0f - f[3 * r + 1] - f[3 * r + 2]); };
+    EXPECT_NEAR(gain_of(1), 0.5, 1e-6);                        // A1 64
+    EXPECT_NEAR(gain_of(0), 0.0000484, 5e-8);                  // AN -16
+    EXPECT_NEAR(gain_of(4), std::pow(2.0, -32.0 / 6.0), 1e-6); // A4 38
+}
+
+// The per-sample steps of the speech filter written out once more, in float and in their order:
+// glide, voiced source, resonators 1 + 0, frication source, resonators 2..6, two high-passes, output
+// resonator.
+void reference_process(SpeechVoice *v, float *block, int n) {
+    float *cur = v->current.values;
+    float delta[FRAME_VALUE_COUNT];
+    for (int j = 0; j < FRAME_VALUE_COUNT; ++j) delta[j] = (v->target.values[j] - cur[j]) * (1.0f / n);
+    auto noise = [&] {
+        v->noise_seed = next_random(v->noise_seed);
+        v->noise_state = random_to_bipolar(v->noise_seed) + 0.75f * v->noise_state;
+        return 0.25f * v->noise_state;
+    };
+    auto resonator = [](const float *abc, SpeechResonator *h, float x) {
+        const float y = (abc[2] * h->y2 + abc[1] * h->y1) + abc[0] * x;
+        h->y2 = h->y1;
+        h->y1 = y;
+        return y;
+    };
+    const float highpass = 0.012f;
+    for (int k = 0; k < n; ++k) {
+        for (int j = 0; j < FRAME_VALUE_COUNT; ++j) cur[j] += delta[j];
+        const float s = block[2 * k];
+        const float aspiration = noise();
+        const float voiced = aspiration * cur[FRAME_ASPIRATION_GAIN] + cur[FRAME_VOICING_GAIN] * s;
+        const float r1 = resonator(cur + 3, &v->resonators[1], voiced);
+        const float r0 = resonator(cur + 0, &v->resonators[0], voiced);
+        float m = r1 + r0;
+        const float frication = noise();
+        const float u = frication * cur[FRAME_FRICATION_GAIN] + voiced - v->previous_voiced;
+        v->previous_voiced = voiced;
+        for (int i = 2; i <= 6; ++i) m = resonator(cur + 3 * i, &v->resonators[i], u) - m;
+        const float h1 = cur[FRAME_BYPASS_GAIN] * u - m - v->highpass1;
+        v->highpass1 += highpass * h1;
+        const float h2 = h1 - v->highpass2;
+        v->highpass2 += highpass * h2;
+        const float out = resonator(speech_shared().output_coefficients, &v->output, h2) - h2;
+        block[2 * k] = out;
+        block[2 * k + 1] = out;
+    }
+}
+
+TEST_F(SpeechTest, ProcessFollowsTheSampleStepsExactly) {
+    // A fricative with a voiced part ("z", phoneme 66: AV 40, AH 20, AF 60) gliding from "s" (54, rank
+    // 18 against 20), so that every source, every resonator and the glide carry signal; two blocks of
+    // different lengths.
+    set_text("sz");
+    speech_control(&voice, 4, 64);
+    for (int i = 0; i < 13; ++i) speech_tick(&voice);
+    ASSERT_EQ(voice.current_phoneme, 66);
+    SpeechVoice expected = voice;
+    const int lengths[2] = {128, 77};
+    for (int n : lengths) {
+        SCOPED_TRACE(n);
+        std::vector<float> a(2 * n), b;
+        for (int k = 0; k < n; ++k) a[2 * k] = std::sin(0.07f * k) + ((k % 16) == 0 ? 0.5f : 0.0f);
+        b = a;
+        speech_process(&voice, a.data(), n);
+        reference_process(&expected, b.data(), n);
+        for (int k = 0; k < 2 * n; ++k)
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(a[k]), std::bit_cast<std::uint32_t>(b[k])) << k;
+        EXPECT_EQ(voice.noise_seed, expected.noise_seed);
+        EXPECT_EQ(voice.previous_voiced, expected.previous_voiced);
+        EXPECT_EQ(voice.highpass1, expected.highpass1);
+        EXPECT_EQ(voice.highpass2, expected.highpass2);
+        EXPECT_EQ(std::memcmp(voice.resonators, expected.resonators, sizeof voice.resonators), 0);
+        EXPECT_EQ(std::memcmp(&voice.output, &expected.output, sizeof voice.output), 0);
+        speech_tick(&voice);
+        speech_tick(&expected);
+    }
 }
 
 TEST(SpeechConstants, BitPatterns) {
