@@ -24,10 +24,18 @@ struct PlainEvent {
     std::uint8_t values[2];
 };
 
+// In a stream that emits one event per sequencer call, a zero delta means "same tick, next call". At
+// tick 0 there is no next call (a pending tick of 0 never becomes the next tick once the song runs),
+// so a second event at tick 0 would silently end the stream. Note streams take a whole tick at once.
+bool second_event_at_tick_zero(std::int64_t previous_tick, std::int64_t tick, std::size_t index) {
+    return index > 0 && previous_tick == 0 && tick == 0;
+}
+
 // Appends the count and the planar stream: three delta planes, then `value_planes` planes of
-// modulo-256 differences from the previous event's values.
+// modulo-256 differences from the previous event's values. `one_per_call` marks the streams that
+// emit at most one event per sequencer call (all but notes).
 bool put_stream(std::vector<std::uint8_t> *out, const std::vector<PlainEvent> &events, int value_planes,
-                const char *what, std::string *error) {
+                bool one_per_call, const char *what, std::string *error) {
     const std::size_t n = events.size();
     put_i32(out, static_cast<std::uint32_t>(n));
     const std::size_t base = out->size();
@@ -42,6 +50,10 @@ bool put_stream(std::vector<std::uint8_t> *out, const std::vector<PlainEvent> &e
         }
         if (delta > DELTA_MAX) {
             *error = std::string(what) + " event more than 16777215 ticks after the previous one";
+            return false;
+        }
+        if (one_per_call && second_event_at_tick_zero(previous_tick, events[i].tick, i)) {
+            *error = std::string(what) + " has a second event at tick 0, which would never be played";
             return false;
         }
         previous_tick = events[i].tick;
@@ -66,6 +78,10 @@ bool put_global_track(std::vector<std::uint8_t> *out, const std::vector<SongGlob
         const std::int64_t delta = static_cast<std::int64_t>(e.tick) - previous_tick;
         if (e.tick < 0 || delta < 0 || delta > DELTA_MAX) {
             *error = "global events out of time order or more than 16777215 ticks apart";
+            return false;
+        }
+        if (second_event_at_tick_zero(previous_tick, e.tick, i)) {
+            *error = "global track has a second event at tick 0, which would never be played";
             return false;
         }
         previous_tick = e.tick;
@@ -105,13 +121,15 @@ bool put_channel(std::vector<std::uint8_t> *out, const SongChannel &ch, int inde
     auto note_values = [](const SongNoteEvent &e, std::uint8_t *v) { v[0] = e.note, v[1] = e.velocity; };
     auto one_value = [](const SongValueEvent &e, std::uint8_t *v) { v[0] = e.value; };
     auto bend_values = [](const SongPitchBendEvent &e, std::uint8_t *v) { v[0] = e.low, v[1] = e.high; };
-    if (!put_stream(out, plain(ch.notes, note_values), 2, (name + " note").c_str(), error)) return false;
-    if (!put_stream(out, plain(ch.programs, one_value), 1, (name + " program").c_str(), error)) return false;
-    if (!put_stream(out, plain(ch.pitch_bends, bend_values), 2, (name + " pitch-bend").c_str(), error))
+    if (!put_stream(out, plain(ch.notes, note_values), 2, false, (name + " note").c_str(), error))
+        return false;
+    if (!put_stream(out, plain(ch.programs, one_value), 1, true, (name + " program").c_str(), error))
+        return false;
+    if (!put_stream(out, plain(ch.pitch_bends, bend_values), 2, true, (name + " pitch-bend").c_str(), error))
         return false;
     for (int k = 0; k < 7; ++k) {
         const std::string what = name + " controller " + std::to_string(k + 1);
-        if (!put_stream(out, plain(ch.controllers[k], one_value), 1, what.c_str(), error)) return false;
+        if (!put_stream(out, plain(ch.controllers[k], one_value), 1, true, what.c_str(), error)) return false;
     }
     return true;
 }

@@ -69,5 +69,7 @@ struct SongDescription {
 
 // Writes `song` as an image into `out` (replacing its contents). Returns false with a one-line
 // `error` when the description cannot be represented: ticks out of order or negative, a delta above
-// 16777215, events on a channel without notes, sizes beyond the format's limits.
+// 16777215, events on a channel without notes, sizes beyond the format's limits, or a program,
+// pitch-bend, controller or global stream with two events at tick 0 (the sequencer takes such a
+// stream's events one per call, and never comes back to tick 0: the rest of the stream would be lost).
 bool song_write_image(const SongDescription &song, std::vector<std::uint8_t> *out, std::string *error);

@@ -187,8 +187,13 @@ TEST(Sequencer, SongWithoutEventsFinishesOnItsFirstTick) {
 TEST(Sequencer, SecondEventAtTickZeroStopsItsStream) {
     SongDescription s;
     s.end_tick = 1000;
-    s.channels[0] = channel_with({{0, 60, 100}, {50, 60, 0}}, {{0, 1}, {0, 2}, {40, 3}});
+    s.channels[0] = channel_with({{0, 60, 100}, {50, 60, 0}}, {{0, 1}, {1, 2}, {40, 3}});
     Sequenced q(s);
+    // The writer refuses a second program change at tick 0: make the second delta 0 by hand.
+    const EventStream &programs = q.layout.channels[0].streams[STREAM_PROGRAM];
+    ASSERT_EQ(programs.start[1], 1);
+    q.image[static_cast<std::size_t>(programs.start + 1 - q.image.data())] = 0;
+    sequencer_rewind(&q.seq, &q.layout, 44100);
     EXPECT_EQ(q.tick(), (Bytes{0xC0, 1, 0x90, 60, 100, 0xFD}));
     EXPECT_EQ(q.seq.channels[0].streams[STREAM_PROGRAM].pending_tick, 0);
     EXPECT_EQ(q.seq.next_tick, 50); // tick 0 never passes the candidate rule
