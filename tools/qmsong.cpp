@@ -17,8 +17,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,11 +27,20 @@ constexpr int EXIT_IO = 1;
 constexpr int EXIT_USAGE = 2;
 constexpr std::int64_t TAIL_FRAMES = 4 * SONG_SAMPLE_RATE; // rendered after the song has finished
 
+// Reads the whole file; false with errno set when it cannot be opened or read (a folder, for one,
+// opens but fails to read).
 bool read_file(const std::string &path, std::vector<std::uint8_t> *out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    out->clear();
+    unsigned char chunk[65536];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out->insert(out->end(), chunk, chunk + n);
+    const bool ok = std::ferror(f) == 0;
+    const int error = errno;
+    std::fclose(f);
+    errno = error;
+    return ok;
 }
 
 // Reads and parses IMAGE into the player; prints the reason and returns the exit status on failure.

@@ -205,6 +205,8 @@ TEST_F(Qmsong, ExitStatusesForArgumentsAndFiles) {
         {"render " + image.string() + " -o " + out + " --from -5", 2},
         {"render " + image.string() + " -o " + out + " --frames x", 2},
         {"info " + (dir / "missing.qms").string(), 1},
+        {"info " + dir.string(), 1}, // a folder opens but cannot be read
+        {"render " + dir.string() + " -o " + out, 1},
         {"render " + image.string() + " -o " + (dir / "no" / "such" / "dir.wav").string(), 1},
         {"render " + image.string() + " -o " + out + " --frames 10", 0},
     };
