@@ -427,6 +427,17 @@ TEST_F(SpeechTest, LevelsBecomeGainsOfSixStepsPerOctave) {
     EXPECT_NEAR(gain_of(1), 0.5, 1e-6);                        // A1 64
     EXPECT_NEAR(gain_of(0), 0.0000484, 5e-8);                  // AN -16
     EXPECT_NEAR(gain_of(4), std::pow(2.0, -32.0 / 6.0), 1e-6); // A4 38
+
+    // To the bit: the exponent (level - 70) x 0.16666667 is a single-precision product, and its power of
+    // two is rounded once. A step constant one unit in the last place off changes these gains.
+    auto exact_gain = [](double level) {
+        const double step = 0.1666666716337204; // 0x3E2AAAAB
+        const float exponent = static_cast<float>((level - 70.0) * step);
+        return static_cast<float>(std::pow(2.0, static_cast<double>(exponent)));
+    };
+    EXPECT_EQ(f[FRAME_VOICING_GAIN], exact_gain(62));
+    EXPECT_EQ(f[FRAME_ASPIRATION_GAIN], exact_gain(0));
+    EXPECT_EQ(f[FRAME_BYPASS_GAIN], exact_gain(-19));
 }
 
 // The per-sample steps of the speech filter written out once more, in float and in their order:
