@@ -164,11 +164,14 @@ void global_effects_init(SynthState *s) {
 }
 
 void synth_set_globals(SynthState *s, const std::uint8_t *globals_block) {
+    // Bytes above 127 are outside the song format. Taken as they are, they drive the cut filters, the
+    // reverb's damping and low cut and the delay feedback past 1, the chain grows without bound and
+    // the first infinity leaves NaN in main_bus for the rest of the song; they are held at 127.
     float *p = s->global_settings;
-    for (int i = 0; i < GLOBALS_BLOCK_SIZE; ++i) p[i] = static_cast<float>(globals_block[i]);
+    for (int i = 0; i < GLOBALS_BLOCK_SIZE; ++i)
+        p[i] = static_cast<float>(globals_block[i] > GLOBALS_BYTE_MAX ? GLOBALS_BYTE_MAX : globals_block[i]);
     reverb_set(&s->reverb, p[0], p[1], p[2], p[3]);
     moddelay_set(&s->global_delay, p + 4);
-    // Bytes above 127 are outside the song format; comp_set clamps a lookahead beyond its line.
     comp_set(&s->main_compressor, p + 13);
     const float low = (p[11] + 1.0f) * 0.0078125f;
     const float high = (p[12] + 1.0f) * 0.0078125f;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 constexpr int GLOBALS_BLOCK_SIZE = 22;
+constexpr std::uint8_t GLOBALS_BYTE_MAX = 127;    // top of the song format; larger bytes are held here
 constexpr std::int32_t GLOBAL_DELAY_MASK = 32767; // global delay lines of 32768 samples
 
 // Line lengths in samples, not scaled by the sample rate: left combs 1..4, left all-passes 1, 2,
@@ -30,7 +31,7 @@ struct CutFilter {
     float high_state[2]; // left, right
 };
 
-// p0 decay time, p1 high damping, p2 output low cut, p3 input volume; each 0..127 (0..255 accepted).
+// p0 decay time, p1 high damping, p2 output low cut, p3 input volume; each 0..127.
 // Sets gains and coefficients only; lines and states are left alone.
 void reverb_set(Reverb *r, float p0, float p1, float p2, float p3);
 // Adds the reverb of the mono `send` bus (n samples) into the interleaved stereo `out`. If any
@@ -49,8 +50,9 @@ struct SynthState;
 // is silent until synth_set_globals.
 void global_effects_init(SynthState *s);
 
-// globals_block: the song's 22 parameter bytes (data model 0..127). Applies reverb, global delay,
-// main compressor and cut filters; called once per song start, right after synth_init.
+// globals_block: the song's 22 parameter bytes (0..127; larger bytes are taken as 127). Applies
+// reverb, global delay, main compressor and cut filters; called once per song start, right after
+// synth_init.
 void synth_set_globals(SynthState *s, const std::uint8_t *globals_block);
 
 // Renders one frame of frame_length samples into main_bus: every channel that holds a voice, the

@@ -234,6 +234,21 @@ TEST(MixFrame, GlobalsConfigureTheChain) {
     EXPECT_NEAR(a.s->cut_filter.high_cut, 0.984436f, 1e-6f);
 }
 
+// A foreign song's globals block may hold bytes above 127. Taken as they are, they make the cut
+// filters, the reverb damping and low cut and the delay feedback grow without bound, and the first
+// infinity turns the output into NaN for the rest of the song. They are held at 127.
+TEST(MixFrame, GlobalsAboveTheFormatAreHeldAt127) {
+    std::uint8_t high[GLOBALS_BLOCK_SIZE], top[GLOBALS_BLOCK_SIZE];
+    std::memset(high, 255, sizeof high);
+    std::memset(top, 127, sizeof top);
+    Synth a({chorus_patch()}, high), b({chorus_patch()}, top);
+    for (int i = 0; i < GLOBALS_BLOCK_SIZE; ++i) EXPECT_EQ(a.s->global_settings[i], 127.0f) << "byte " << i;
+    for (Synth *s : {&a, &b}) s->midi({0x90, 60, 127, 0x90, 67, 127});
+    const std::vector<float> out = a.render(44100), expected = b.render(44100);
+    for (std::size_t i = 0; i < out.size(); ++i) ASSERT_TRUE(std::isfinite(out[i])) << "sample " << i;
+    EXPECT_EQ(first_difference(out, expected), -1);
+}
+
 // Aux buses carry signal only to higher-numbered channels within a frame.
 TEST(MixFrame, AuxBusesFeedOnlyLaterChannels) {
     TestPatch sender = audible_patch();
