@@ -203,4 +203,70 @@ TEST(ChannelStep, EffectOrder) {
     EXPECT_NE(results[0], results[1]);
 }
 
+// With every unit on, the step equals the units run one by one in the documented order: aux
+// receives, input DC filter, compressor, bass boost, then distortion, output DC filter and chorus
+// (order 0) or chorus, distortion and output DC filter (any other order); then the sends and the mix.
+TEST(ChannelStep, UnitsRunInChainOrder) {
+    const int n = ChannelFixture::N;
+    for (float order : {0.0f, 1.0f}) {
+        ChannelFixture step, units;
+        for (ChannelFixture *f : {&step, &units}) {
+            const float p[CHANNEL_PARAM_COUNT] = {
+                100, 40, 20,  50, 30, 60, 70, order,     // gains and order
+                90,                                      // bass boost
+                1,   80, 100, 70,                        // overdrive
+                90,  70, 3,   4,  60, 50, 80,            // modulated chorus
+                2,   1,  0,   1,  20, 64, 30, 40,    70, // RMS stereo compressor, 44-sample lookahead
+            };
+            std::memcpy(f->params, p, sizeof p);
+            f->set();
+        }
+        for (int frame = 0; frame < 6; ++frame) {
+            for (ChannelFixture *f : {&step, &units}) {
+                for (int i = 0; i < 2 * n; ++i) {
+                    f->aux_a[i] = 0.2f * std::sin(0.011f * static_cast<float>(i + frame * n));
+                    f->aux_b[i] = 0.1f * std::cos(0.017f * static_cast<float>(i + frame * n));
+                }
+                std::fill(f->main_bus.begin(), f->main_bus.end(), 0.0f);
+                std::fill(f->reverb.begin(), f->reverb.end(), 0.0f);
+                std::fill(f->delay.begin(), f->delay.end(), 0.0f);
+            }
+            std::vector<float> a = test_block(n), b = a;
+            channel_fx_process(step.c.get(), a.data(), &step.buses, n);
+
+            ChannelFx *c = units.c.get();
+            for (int i = 0; i < 2 * n; ++i) b[i] += units.aux_a[i] * c->aux_a_receive;
+            for (int i = 0; i < 2 * n; ++i) b[i] += units.aux_b[i] * c->aux_b_receive;
+            dc_filter_stereo(&c->input_dc, b.data(), b.data(), n);
+            comp_process(&c->compressor, b.data(), n, units.level.data());
+            boost_process(&c->bass_boost, b.data(), n);
+            if (order == 0.0f) {
+                dist_render_stereo(&c->distortion, b.data(), b.data(), n);
+                dc_filter_stereo(&c->output_dc, b.data(), b.data(), n);
+                moddelay_process(&c->chorus, b.data(), n);
+            } else {
+                moddelay_process(&c->chorus, b.data(), n);
+                dist_render_stereo(&c->distortion, b.data(), b.data(), n);
+                dc_filter_stereo(&c->output_dc, b.data(), b.data(), n);
+            }
+            for (int k = 0; k < n; ++k) {
+                units.reverb[k] += (b[2 * k] + b[2 * k + 1]) * c->reverb_send;
+                units.delay[k] += (b[2 * k] + b[2 * k + 1]) * c->delay_send;
+            }
+            for (int i = 0; i < 2 * n; ++i) {
+                units.aux_a[i] += b[i] * c->aux_a_send;
+                units.aux_b[i] += b[i] * c->aux_b_send;
+                units.main_bus[i] += b[i] * c->volume;
+            }
+            ASSERT_EQ(a, b) << "order " << order << " frame " << frame;
+            ASSERT_EQ(step.reverb, units.reverb) << "order " << order << " frame " << frame;
+            ASSERT_EQ(step.delay, units.delay) << "order " << order << " frame " << frame;
+            ASSERT_EQ(step.aux_a, units.aux_a) << "order " << order << " frame " << frame;
+            ASSERT_EQ(step.aux_b, units.aux_b) << "order " << order << " frame " << frame;
+            ASSERT_EQ(step.main_bus, units.main_bus) << "order " << order << " frame " << frame;
+        }
+        EXPECT_NE(step.c->compressor.gain_left, 1.0f); // the compressor was working
+    }
+}
+
 } // namespace
