@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -137,6 +139,33 @@ TEST(ModDelayProcess, FractionalReadPositionInterpolates) {
         // right: between delays 32 and 33; left: between 31 and 32
         ASSERT_NEAR(block[2 * k + 1], static_cast<float>(k) - 32.5f, 1e-3f) << "frame " << k;
         ASSERT_NEAR(block[2 * k], static_cast<float>(k) - 31.5f, 1e-3f) << "frame " << k;
+    }
+}
+
+// On a ramp the output shows the delay of each sample. The triangle of the phase moves it between
+// the length and the length + depth: right delay = length + depth x tri(phase + offset), left delay
+// = length + depth x tri(phase) - 1, tri rising from 0 to 1 over the first half cycle.
+TEST(ModDelayProcess, TriangleModulatesTheDelay) {
+    DelayFixture f;
+    f.set(128, 64, 16, 16, 128, 64, 96); // wet 1, no feedback, lengths 128, depth 512, offset 1/4
+    ASSERT_EQ(f.d.depth, 512);
+    ASSERT_EQ(f.d.right_phase_offset, 0x40000000u);
+    const double increment = f.d.phase_increment; // about 2176 samples per cycle
+    const auto tri = [](double cycles) {
+        const double x = cycles - std::floor(cycles);
+        return x < 0.5 ? 2.0 * x : 2.0 - 2.0 * x;
+    };
+    const float slope = 0.125f;
+    const int n = 6000;
+    std::vector<float> block(2 * n);
+    for (int k = 0; k < n; ++k) block[2 * k] = block[2 * k + 1] = slope * static_cast<float>(k);
+    for (int k = 0; k < n; k += 128) moddelay_process(&f.d, block.data() + 2 * k, std::min(128, n - k));
+    for (int k = 700; k < n; ++k) {
+        const double phase = increment * k / 4294967296.0;
+        const double right = 128.0 + 512.0 * tri(phase + 0.25);
+        const double left = 128.0 + 512.0 * tri(phase) - 1.0;
+        ASSERT_NEAR(k - block[2 * k + 1] / slope, right, 0.01) << "frame " << k;
+        ASSERT_NEAR(k - block[2 * k] / slope, left, 0.01) << "frame " << k;
     }
 }
 
