@@ -64,6 +64,66 @@ TEST(ReverbProcess, ImpulseGivesADecayingTailOnBothSides) {
     EXPECT_NE(out[2 * 2000], out[2 * 2000 + 1]); // the two sides have different lines
 }
 
+// The reverb sample by sample, both sides in turn: four damped combs (the input added to combs 1 and
+// 3, subtracted from combs 2 and 4) summed into two all-passes in series and a one-pole low cut.
+struct ReverbModel {
+    const int lengths[12] = {1309, 1635, 1811, 1926, 220, 74, 1327, 1631, 1833, 1901, 205, 77};
+    std::vector<float> line[12];
+    int pos[12] = {};
+    float comb[8] = {}, low[2] = {};
+    ReverbModel() {
+        for (int i = 0; i < 12; ++i) line[i].assign(lengths[i], 0.0f);
+    }
+    float step(const Reverb &r, int side, float in) {
+        float sum = 0.0f;
+        for (int j = 0; j < 4; ++j) {
+            std::vector<float> &l = line[6 * side + j];
+            int &p = pos[6 * side + j];
+            float &s = comb[4 * side + j];
+            const float v = j % 2 == 0 ? r.gain[j] * l[p] + in : r.gain[j] * l[p] - in;
+            s = s + (v - s) * r.damping;
+            l[p] = s;
+            p = (p + 1) % lengths[6 * side + j];
+            sum = j == 0 ? s : sum + s;
+        }
+        float x = sum;
+        for (int j = 4; j < 6; ++j) {
+            std::vector<float> &l = line[6 * side + j];
+            int &p = pos[6 * side + j];
+            const float d = l[p];
+            const float w = x + r.gain[j] * d;
+            l[p] = w;
+            x = d - r.gain[j] * w;
+            p = (p + 1) % lengths[6 * side + j];
+        }
+        low[side] = low[side] + (x - low[side]) * r.low_cut;
+        return x - low[side];
+    }
+};
+
+TEST(ReverbProcess, CombsAllPassesAndLowCutSampleBySample) {
+    auto r = make_reverb();
+    reverb_set(r.get(), 114, 99, 70, 48);
+    ReverbModel model;
+    std::uint32_t seed = 1;
+    for (int frame = 0; frame < 60; ++frame) {
+        std::vector<float> send(128, 0.0f), out(256), expected(256);
+        for (int k = 0; k < 128 && frame < 20; ++k) {
+            seed = next_random(seed);
+            send[k] = random_to_bipolar(seed);
+        }
+        for (int i = 0; i < 256; ++i) out[i] = expected[i] = 0.01f * static_cast<float>(i % 5);
+        reverb_process(r.get(), send.data(), out.data(), 128);
+        for (int k = 0; k < 128; ++k) {
+            const float in = send[k] * r->input_gain + ANTI_DENORMAL;
+            expected[2 * k] += model.step(*r, 0, in);
+            expected[2 * k + 1] += model.step(*r, 1, in);
+        }
+        for (int i = 0; i < 256; ++i) ASSERT_EQ(out[i], expected[i]) << "frame " << frame << " float " << i;
+    }
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(r->position[i], model.pos[i]) << "line " << i;
+}
+
 TEST(ReverbProcess, ZeroDampingAddsSilence) {
     auto r = make_reverb();
     reverb_set(r.get(), 114, 0, 70, 48);
