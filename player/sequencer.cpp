@@ -54,13 +54,16 @@ struct Emitter {
         midi->length = 0;
         midi->last_status = 0;
     }
-    // Appends one message; running status within the buffer.
+    // Appends one message; running status within the buffer. Values are sums modulo 256, so a first
+    // data byte may have its top bit set; without its status byte in front the receiver would take it
+    // for a status (or for the end marker), lose step with the messages and read past the buffer's end.
+    // Such a message therefore always carries its status byte.
     void message(std::uint8_t status, std::uint8_t d1, std::uint8_t d2, int data_bytes) {
         if (midi->length + 1 + data_bytes + 1 > MIDI_BUFFER_CAPACITY) {
             end();
             start();
         }
-        if (status != midi->last_status) {
+        if (status != midi->last_status || (d1 & 0x80) != 0) {
             midi->bytes[midi->length++] = status;
             midi->last_status = status;
         }

@@ -16,7 +16,9 @@ enum class PlaybackState : std::int32_t {
     Playing = 2,
 };
 
-// MIDI messages with running status, ended by 0xFD. One tick normally fills one buffer; a tick with
+// MIDI messages with running status, ended by 0xFD. A message whose first data byte has its top bit
+// set (values are sums modulo 256) always carries its status byte, so no data byte is ever read as a
+// status or as the end. One tick normally fills one buffer; a tick with
 // more messages than fit (a chord is not bounded by the format) hands full buffers on as it goes, so
 // the receiver sees the same messages in the same order.
 constexpr int MIDI_BUFFER_CAPACITY = 512;

@@ -29,11 +29,11 @@ struct Sequenced {
         sequencer_rewind(&seq, &layout, 44100);
         seq.state = PlaybackState::Playing;
     }
+    // The whole buffer as written (a data byte may be 0xFD too).
     static void record(void *self, const std::uint8_t *buffer) {
-        Bytes b;
-        do b.push_back(*buffer);
-        while (*buffer++ != 0xFD);
-        static_cast<Sequenced *>(self)->buffers.push_back(b);
+        auto *q = static_cast<Sequenced *>(self);
+        EXPECT_EQ(buffer, q->midi.bytes);
+        q->buffers.emplace_back(buffer, buffer + q->midi.length);
     }
     // One tick; returns its bytes (all buffers of the call joined).
     Bytes tick() {
@@ -112,6 +112,19 @@ TEST(Sequencer, RunningStatusOnlyForAdjacentMessagesOfOneKind) {
     c.pitch_bends = {{0, 0, 64}};
     Sequenced q(s);
     EXPECT_EQ(q.tick(), (Bytes{0xC0, 1, 0xB0, 1, 10, 7, 100, 0xE0, 0, 64, 0x90, 60, 100, 0xFD}));
+}
+
+// Values are sums modulo 256: a message whose first data byte has its top bit set keeps its status
+// byte, so the receiver cannot take the data byte for a status or for the end marker.
+TEST(Sequencer, DataByteWithTheTopBitSetKeepsItsStatusByte) {
+    SongDescription s;
+    s.end_tick = 1000;
+    s.channels[2] = channel_with({{0, 60, 100}, {0, 0xC8, 0xF0}, {0, 0xFD, 5}, {0, 61, 200}});
+    s.channels[2].controllers[0] = {{0, 0x90}};
+    s.channels[2].controllers[1] = {{0, 7}};
+    Sequenced q(s);
+    EXPECT_EQ(q.tick(),
+              (Bytes{0xB2, 1, 0x90, 2, 7, 0x92, 60, 100, 0x92, 0xC8, 0xF0, 0x92, 0xFD, 5, 61, 200, 0xFD}));
 }
 
 TEST(Sequencer, TempoAndTimeSignatureFromTheGlobalTrack) {
