@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -200,6 +201,103 @@ TEST(CompressorProcess, StereoRmsLevelCreepsUpOnSilence) {
     std::vector<float> more(2 * 44100, 0.0f);
     f.process(more);
     EXPECT_NEAR(f.c->rms_sum_left, 2.0f * 44100.0f * 0x1p-18f, 2e-3f);
+}
+
+// The compressor sample by sample: detector levels per the mode, then the gain pass of each side
+// through the lookahead line. Takes its settings from the unit record (comp_set is tested above).
+struct CompModel {
+    float peak[2] = {}, sum[2] = {}, gain[2] = {1.0f, 1.0f};
+    std::vector<float> ring = std::vector<float>(2 * 8192, 0.0f), line = std::vector<float>(2 * 5700, 0.0f);
+    int rms_pos = 0, line_pos = 0;
+
+    void process(const Compressor &c, float *block, int n) {
+        const float decay = 0.9998000264167786f, scale = 0.011048543266952038f;
+        std::vector<float> level(2 * n);
+        for (int k = 0; k < n; ++k) {
+            const float x[2] = {block[2 * k], block[2 * k + 1]};
+            const float mid = (x[0] + x[1]) * 0.5f;
+            switch (c.mode & 3) {
+            case 0:
+                peak[0] = peak[0] * decay + ANTI_DENORMAL;
+                if (std::fabs(mid) > peak[0]) peak[0] = std::fabs(mid);
+                level[2 * k] = level[2 * k + 1] = peak[0] * c.input_gain;
+                break;
+            case 1: {
+                const float m = mid + ANTI_DENORMAL;
+                sum[0] = sum[0] - ring[rms_pos] + m * m;
+                ring[rms_pos] = m * m;
+                level[2 * k] = level[2 * k + 1] = std::sqrt(std::max(sum[0], 0.0f)) * scale * c.input_gain;
+                rms_pos = (rms_pos + 1) % 8192;
+                break;
+            }
+            case 2:
+                for (int s = 0; s < 2; ++s) {
+                    peak[s] = peak[s] * decay + ANTI_DENORMAL;
+                    if (std::fabs(x[s]) > peak[s]) peak[s] = std::fabs(x[s]);
+                    level[2 * k + s] = peak[s] * c.input_gain;
+                }
+                break;
+            default:
+                for (int s = 0; s < 2; ++s) {
+                    sum[s] = sum[s] - ring[2 * rms_pos + s] + ANTI_DENORMAL;
+                    sum[s] = sum[s] + x[s] * x[s];
+                    ring[2 * rms_pos + s] = x[s] * x[s];
+                    level[2 * k + s] = std::sqrt(std::max(sum[s], 0.0f)) * scale * c.input_gain;
+                }
+                rms_pos = (rms_pos + 1) % 8192;
+            }
+        }
+        int end = line_pos;
+        for (int s = 0; s < 2; ++s) {
+            int pos = line_pos;
+            for (int k = 0; k < n; ++k) {
+                const float d = line[2 * pos + s];
+                line[2 * pos + s] = block[2 * k + s] * c.input_gain;
+                pos = pos + 1 > c.lookahead ? 0 : pos + 1;
+                const float l = level[2 * k + s];
+                const float target = l < 1.0f ? 1.0f : 1.0f / (1.0f + (l - 1.0f) * c.ratio);
+                const float r = target < gain[s] ? c.attack : c.release;
+                gain[s] = gain[s] + (target - gain[s]) * r;
+                block[2 * k + s] = d * c.output_gain * gain[s];
+            }
+            end = pos;
+        }
+        line_pos = end;
+    }
+};
+
+TEST(CompressorProcess, DetectorsAndGainPassSampleBySample) {
+    for (int mode = 1; mode <= 2; ++mode) {
+        for (float stereo : {0.0f, 1.0f}) {
+            SCOPED_TRACE(testing::Message() << "k0 " << mode << " k1 " << stereo);
+            CompFixture f;
+            CompModel model;
+            std::uint32_t seed = 7;
+            for (int frame = 0; frame < 100; ++frame) {
+                // Threshold, ratio and times move every frame, the lookahead every 25 frames.
+                const float k3 = static_cast<float>(frame / 25);
+                const float k4 = 40.0f + static_cast<float>(frame % 9),
+                            k6 = static_cast<float>(10 + frame % 7);
+                f.set(static_cast<float>(mode), stereo, 0, k3, k4, 70, k6, 40, 64);
+                if (frame == 0) { // the starting gains follow the first-mode rule, tested above
+                    model.gain[0] = f.c->gain_left;
+                    model.gain[1] = f.c->gain_right;
+                }
+                const float amplitude = frame % 20 < 10 ? 0.8f : 0.003f; // loud and quiet passages
+                std::vector<float> block(2 * 128), expected;
+                for (float &v : block) {
+                    seed = next_random(seed);
+                    v = random_to_bipolar(seed) * amplitude;
+                }
+                expected = block;
+                comp_process(f.c.get(), block.data(), 128, f.level);
+                model.process(*f.c, expected.data(), 128);
+                for (int i = 0; i < 256; ++i)
+                    ASSERT_EQ(block[i], expected[i]) << "frame " << frame << " float " << i;
+            }
+            EXPECT_LT(model.gain[0], 0.9f); // the gain did move
+        }
+    }
 }
 
 // After a loud passage the running sum loses its cancellation error and can end below zero; the
