@@ -273,6 +273,43 @@ TEST(MixFrame, AuxBusesFeedOnlyLaterChannels) {
     }
 }
 
+// After the channels, the chain runs reverb, global delay, DC filter, cut filters and main compressor
+// over main_bus, in that order. With no voice left only the tails of the reverb and delay sound.
+TEST(MixFrame, GlobalChainOrder) {
+    std::uint8_t globals[GLOBALS_BLOCK_SIZE];
+    std::memcpy(globals, SONG_GLOBALS, sizeof globals);
+    globals[11] = 20; // low cut that moves
+    globals[13] = 1;  // main compressor on: peak
+    globals[17] = 30; // low threshold, so that it compresses
+    Synth a({chorus_patch()}, globals);
+    a.midi({0x90, 60, 127, 0x90, 64, 127});
+    a.render(128 * 30);
+    a.midi({0xB0, 120, 0}); // all sound off: only the tails are left
+    std::unique_ptr<SynthState> b(new SynthState);
+    for (int frame = 0; frame < 4; ++frame) {
+        std::memcpy(b.get(), a.s.get(), sizeof(SynthState));
+        moddelay_attach(&b->global_delay, b->global_delay_lines[0], b->global_delay_lines[1],
+                        GLOBAL_DELAY_MASK);
+        mix_frame(a.s.get());
+
+        const int n = frame_length;
+        std::memset(b->main_bus, 0, sizeof b->main_bus);
+        std::memset(b->reverb_bus, 0, sizeof b->reverb_bus);
+        std::memset(b->delay_bus, 0, sizeof b->delay_bus);
+        reverb_process(&b->reverb, b->reverb_bus, b->main_bus, n);
+        moddelay_process_send(&b->global_delay, b->delay_bus, b->main_bus, n);
+        dc_filter_stereo(&b->main_dc, b->main_bus, b->main_bus, n);
+        cut_process(&b->cut_filter, b->main_bus, n);
+        comp_process(&b->main_compressor, b->main_bus, n, b->level_buffer);
+
+        const std::vector<float> got(a.s->main_bus, a.s->main_bus + 2 * n),
+            want(b->main_bus, b->main_bus + 2 * n);
+        ASSERT_EQ(first_difference(got, want), -1) << "frame " << frame;
+        ASSERT_GT(energy(got), 1e-6) << "frame " << frame;
+    }
+    EXPECT_LT(a.s->main_compressor.gain_left, 0.99f); // the compressor was working
+}
+
 TEST(MixFrame, ChannelWithoutVoicesIsSkippedWhole) {
     Synth a({chorus_patch()});
     a.midi({0x90, 60, 100});
