@@ -5,18 +5,7 @@
 
 namespace {
 
-// Sine polynomial coefficients, kept as doubles: they enter each product and sum at full value.
-constexpr double SINE_A3 = -0.16666;
-constexpr double SINE_A5 = 0.0083143;
-constexpr double SINE_A7 = -0.00018542;
-
-// Arctangent coefficients, doubles like the sine's. The two numerator constants differ in their
-// digits on purpose: each form uses its own.
-constexpr double ATAN_SMALL_NUM = 0.43157974;
-constexpr double ATAN_LARGE_NUM = 0.431597974;
-constexpr double ATAN_DEN_A2 = 0.76443945;
-constexpr double ATAN_DEN_A0 = 0.05831938;
-constexpr double HALF_PI_DOUBLE = 1.5707963267948966;
+using namespace numeric_detail;
 
 constexpr float TWO_PI = 6.2831854820251465f;      // single 2pi
 constexpr float PI = 3.1415927410125732f;          // single pi
@@ -44,8 +33,10 @@ float round_pair(double hi, double lo) {
     return (lo > 0.0) == (other > r) ? other : r;
 }
 
+} // namespace
+
 // The general paths: the exact result split into a double and its error term, rounded once.
-[[gnu::noinline]] float mul_float_double_exact(float x, double c) {
+float numeric_detail::mul_float_double_exact(float x, double c) {
     // c = hi + lo with hi on 24 bits and lo on at most 29: both partial products are exact doubles.
     double hi = static_cast<float>(c);
     double lo = c - hi;
@@ -56,30 +47,12 @@ float round_pair(double hi, double lo) {
     return round_pair(s, e);
 }
 
-[[gnu::noinline]] float add_float_double_exact(float x, double c) {
+float numeric_detail::add_float_double_exact(float x, double c) {
     double a = x;
     double s = a + c;
     double bb = s - a;
     double e = (a - (s - bb)) + (c - bb); // TwoSum error term, exact
     return round_pair(s, e);
-}
-
-} // namespace
-
-// Fast paths for the per-sample polynomials. The double result is the exact one rounded once, as in
-// the general paths; unless it could be a midpoint between two floats (low 28 significand bits
-// clear), converting it to float already gives the correctly rounded result, because one rounding to
-// double never carries a value across a float midpoint. round_pair returns that same conversion.
-float mul_float_double(float x, double c) {
-    const double p = static_cast<double>(x) * c;
-    if ((double_bits(p) & 0x0FFFFFFFu) != 0) return static_cast<float>(p);
-    return mul_float_double_exact(x, c);
-}
-
-float add_float_double(float x, double c) {
-    const double s = static_cast<double>(x) + c;
-    if ((double_bits(s) & 0x0FFFFFFFu) != 0) return static_cast<float>(s);
-    return add_float_double_exact(x, c);
 }
 
 namespace {
@@ -127,15 +100,6 @@ float exact_sqrt(float x) {
     return std::sqrt(x);
 }
 
-float sine_poly(float t) {
-    float t2 = t * t;
-    float a = mul_float_double(t2, SINE_A7);
-    float b = add_float_double(a, SINE_A5);
-    float c = add_float_double(t2 * b, SINE_A3);
-    float d = 1.0f + t2 * c;
-    return t * d;
-}
-
 float fast_sin(float x) {
     float r = std::fmod(x, TWO_PI); // exact remainder, sign of x
     float t;
@@ -146,23 +110,6 @@ float fast_sin(float x) {
     else
         t = r;
     return sine_poly(t);
-}
-
-float fast_atan(float x) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    float s = (bits & 0x80000000u) ? -1.0f : 1.0f;
-    float a = std::fabs(x);
-    float a2 = a * a;
-    if (((bits >> 23) & 0xFFu) < 127u) {
-        float num = a * (1.0f + mul_float_double(a2, ATAN_SMALL_NUM));
-        float den = a2 * add_float_double(mul_float_double(a2, ATAN_DEN_A0), ATAN_DEN_A2) + 1.0f;
-        return s * num / den;
-    }
-    float num = a * add_float_double(a2, ATAN_LARGE_NUM);
-    float den = add_float_double(a2 * add_float_double(a2, ATAN_DEN_A2), ATAN_DEN_A0);
-    float q = num / den;
-    return s * add_float_double(-q, HALF_PI_DOUBLE);
 }
 
 void numeric_env_enter(std::fenv_t *saved) {

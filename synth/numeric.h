@@ -5,6 +5,7 @@
 // with NumericEnvGuard. Do not include <math.h> next to this header: its `using std::exp2` clashes
 // with exp2(float) below (<cmath> is fine).
 #pragma once
+#include <bit>
 #include <cfenv>
 #include <cmath> // must precede the declarations below (exp2 overload)
 #include <cstdint>
@@ -73,19 +74,19 @@ inline float random_to_bipolar(std::uint32_t s) {
     return v.f - 3.0f;
 }
 
+// Exactly rounded mixed-precision operations: the exact result of a float and a double, rounded once
+// to single precision (no double rounding through a double intermediate).
+inline float mul_float_double(float x, double c);
+inline float add_float_double(float x, double c);
+
 // Sine polynomial t * (1 + t^2 * (A3 + t^2 * (A5 + A7 * t^2))), double coefficients, accurate for t in
 // [-pi/2, pi/2]. Used directly by the oscillator sine, which folds its own phase.
-float sine_poly(float t);
+inline float sine_poly(float t);
 // Sine approximation for radians; folds positive arguments into [-pi/2, pi/2], leaves negative ones
 // unfolded (the polynomial then runs outside its accurate range, e.g. about 25 near -2pi).
 float fast_sin(float x);
 // Arctangent approximation, odd in x, approaching +-pi/2 for large |x|.
-float fast_atan(float x);
-
-// Exactly rounded mixed-precision operations: the exact result of a float and a double, rounded once
-// to single precision (no double rounding through a double intermediate).
-float mul_float_double(float x, double c);
-float add_float_double(float x, double c);
+inline float fast_atan(float x);
 
 // Correctly rounded single-precision results of library functions, for control-rate settings.
 float exact_atan(float x);
@@ -104,3 +105,73 @@ struct NumericEnvGuard {
 // The same as free functions, for callers that cannot use a scope.
 void numeric_env_enter(std::fenv_t *saved);
 void numeric_env_leave(const std::fenv_t *saved);
+
+// Inline definitions of the per-sample primitives above: they run in the innermost loops, where a
+// call per sample costs more than the arithmetic.
+namespace numeric_detail {
+
+// Sine polynomial coefficients, kept as doubles: they enter each product and sum at full value.
+constexpr double SINE_A3 = -0.16666;
+constexpr double SINE_A5 = 0.0083143;
+constexpr double SINE_A7 = -0.00018542;
+
+// Arctangent coefficients, doubles like the sine's. The two numerator constants differ in their
+// digits on purpose: each form uses its own.
+constexpr double ATAN_SMALL_NUM = 0.43157974;
+constexpr double ATAN_LARGE_NUM = 0.431597974;
+constexpr double ATAN_DEN_A2 = 0.76443945;
+constexpr double ATAN_DEN_A0 = 0.05831938;
+constexpr double HALF_PI_DOUBLE = 1.5707963267948966;
+
+// The general paths, out of line: the exact result split into a double and its error term, rounded once.
+float mul_float_double_exact(float x, double c);
+float add_float_double_exact(float x, double c);
+
+// True when a double result could lie exactly halfway between two floats (low 28 significand bits clear).
+inline bool maybe_float_midpoint(double d) {
+    return (std::bit_cast<std::uint64_t>(d) & 0x0FFFFFFFu) == 0;
+}
+
+} // namespace numeric_detail
+
+// Fast paths: the double result is the exact one rounded once, as in the general paths; unless it
+// could be a midpoint between two floats, converting it to float already gives the correctly rounded
+// result, because one rounding to double never carries a value across a float midpoint.
+inline float mul_float_double(float x, double c) {
+    const double p = static_cast<double>(x) * c;
+    if (!numeric_detail::maybe_float_midpoint(p)) return static_cast<float>(p);
+    return numeric_detail::mul_float_double_exact(x, c);
+}
+
+inline float add_float_double(float x, double c) {
+    const double s = static_cast<double>(x) + c;
+    if (!numeric_detail::maybe_float_midpoint(s)) return static_cast<float>(s);
+    return numeric_detail::add_float_double_exact(x, c);
+}
+
+inline float sine_poly(float t) {
+    using namespace numeric_detail;
+    float t2 = t * t;
+    float a = mul_float_double(t2, SINE_A7);
+    float b = add_float_double(a, SINE_A5);
+    float c = add_float_double(t2 * b, SINE_A3);
+    float d = 1.0f + t2 * c;
+    return t * d;
+}
+
+inline float fast_atan(float x) {
+    using namespace numeric_detail;
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(x);
+    float s = (bits & 0x80000000u) ? -1.0f : 1.0f;
+    float a = std::fabs(x);
+    float a2 = a * a;
+    if (((bits >> 23) & 0xFFu) < 127u) {
+        float num = a * (1.0f + mul_float_double(a2, ATAN_SMALL_NUM));
+        float den = a2 * add_float_double(mul_float_double(a2, ATAN_DEN_A0), ATAN_DEN_A2) + 1.0f;
+        return s * num / den;
+    }
+    float num = a * add_float_double(a2, ATAN_LARGE_NUM);
+    float den = add_float_double(a2 * add_float_double(a2, ATAN_DEN_A2), ATAN_DEN_A0);
+    float q = num / den;
+    return s * add_float_double(-q, HALF_PI_DOUBLE);
+}
