@@ -199,7 +199,37 @@ inline float dc_step(float x, float &last_in, float &last_out, float R) {
     return y;
 }
 
+// The same step on four lanes: element-wise IEEE single operations in the same order.
+typedef float Quad __attribute__((vector_size(16)));
+
+inline Quad dc_step(Quad x, Quad &last_in, Quad &last_out, float R) {
+    const float g = ANTI_DENORMAL;
+    const Quad t = last_out * R - last_in;
+    const Quad y = ((t + x) + g) - g;
+    last_in = x;
+    last_out = y;
+    return y;
+}
+
 } // namespace
+
+void dc_filter_mono_quad(DcFilterState *const dc[4], float *const buffers[4], int n) {
+    const float R = dc_coefficient;
+    Quad in{dc[0]->lastInLeft, dc[1]->lastInLeft, dc[2]->lastInLeft, dc[3]->lastInLeft};
+    Quad out{dc[0]->lastOutLeft, dc[1]->lastOutLeft, dc[2]->lastOutLeft, dc[3]->lastOutLeft};
+    float *const b0 = buffers[0], *const b1 = buffers[1], *const b2 = buffers[2], *const b3 = buffers[3];
+    for (int i = 0; i < n; i++) {
+        const Quad y = dc_step(Quad{b0[i], b1[i], b2[i], b3[i]}, in, out, R);
+        b0[i] = y[0];
+        b1[i] = y[1];
+        b2[i] = y[2];
+        b3[i] = y[3];
+    }
+    for (int l = 0; l < 4; l++) {
+        dc[l]->lastInLeft = in[l];
+        dc[l]->lastOutLeft = out[l];
+    }
+}
 
 void dc_filter_mono(DcFilterState *dc, const float *input, float *output, int n) {
     const float R = dc_coefficient;

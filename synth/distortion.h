@@ -59,6 +59,9 @@ struct DcFilterState {
 
 // n samples; a mono filter uses the left fields. Input and output may be the same buffer.
 void dc_filter_mono(DcFilterState *dc, const float *input, float *output, int n);
+// Four mono filters side by side, in place: per lane exactly dc_filter_mono(dc[l], buffers[l],
+// buffers[l], n). All four lanes must be real filters and buffers; buffers must not overlap.
+void dc_filter_mono_quad(DcFilterState *const dc[4], float *const buffers[4], int n);
 // n interleaved stereo frames.
 void dc_filter_stereo(DcFilterState *dc, const float *input, float *output, int n);
 // All four fields = 0.

@@ -57,5 +57,27 @@ void filter_render_serial(FilterState *first, FilterState *second, float *buffer
 // filter_render(first, buffer, buffer, n). second_out must not overlap buffer.
 void filter_render_parallel(FilterState *first, FilterState *second, float *buffer, float *second_out, int n);
 
+// Four filters (or pairs) side by side, one per lane, for voices rendered together. Every lane gives
+// exactly the samples and states of the one-filter functions above. All four lanes must be real
+// filters and buffers (fill unused lanes with copies); every lane's filters must have the same mode in
+// the low three bits as lane 0's and stride 1 (see filter_quad_compatible). Buffers must not overlap.
+constexpr int FILTER_LANES = 4;
+
+// True when filters a and b may share a four-lane call: same rendered mode, both stride 1.
+bool filter_quad_compatible(const FilterState *a, const FilterState *b);
+
+// In place, per lane exactly filter_render(filters[l], buffers[l], buffers[l], n).
+void filter_render_quad(FilterState *const filters[FILTER_LANES], float *const buffers[FILTER_LANES], int n);
+
+// Per lane exactly filter_render_serial(first[l], second[l], buffers[l], n).
+void filter_render_serial_quad(FilterState *const first[FILTER_LANES],
+                               FilterState *const second[FILTER_LANES], float *const buffers[FILTER_LANES],
+                               int n);
+
+// Per lane exactly filter_render_parallel(first[l], second[l], buffers[l], second_out[l], n).
+void filter_render_parallel_quad(FilterState *const first[FILTER_LANES],
+                                 FilterState *const second[FILTER_LANES], float *const buffers[FILTER_LANES],
+                                 float *const second_out[FILTER_LANES], int n);
+
 // Clears all states and sets stride to 1; coefficients are kept.
 void filter_reset(FilterState *f);

@@ -191,8 +191,7 @@ void mix_frame(SynthState *s) {
         for (int v = 0; v < VOICE_COUNT && !owned; ++v) owned = s->voice_channel[v] == ch;
         if (!owned) continue;
         std::memset(s->channel_buffer, 0, sizeof(float) * 2 * n);
-        for (int v = 0; v < VOICE_COUNT; ++v)
-            if (s->voice_channel[v] == ch) synth_render_voice(s, v, n);
+        synth_render_channel_voices(s, ch, n);
         if (ch == 15) speech_process(&s->speech, s->channel_buffer, n); // the voices become speech
         channel_process(s, ch, n);
     }

@@ -101,6 +101,28 @@ void synth_render_voice(SynthState *s, int v, std::int32_t n) {
                  s->aux_bus_b);
 }
 
+void synth_render_channel_voices(SynthState *s, int ch, std::int32_t n) {
+    float *buffers[VOICE_GROUP];
+    float *second[VOICE_GROUP];
+    for (int l = 0; l < VOICE_GROUP; ++l) {
+        buffers[l] = s->voice_group_buffers[l];
+        second[l] = s->voice_group_second[l];
+    }
+    VoiceState *group[VOICE_GROUP];
+    int count = 0;
+    for (int v = 0; v < VOICE_COUNT; ++v) {
+        if (s->voice_channel[v] != ch) continue;
+        group[count++] = &s->voices[v];
+        if (count == VOICE_GROUP) {
+            voice_render_group(group, count, n, buffers, second, s->channel_buffer, s->aux_bus_a,
+                               s->aux_bus_b);
+            count = 0;
+        }
+    }
+    if (count > 0)
+        voice_render_group(group, count, n, buffers, second, s->channel_buffer, s->aux_bus_a, s->aux_bus_b);
+}
+
 void synth_init(SynthState *s, const std::uint8_t *patch_map, std::uint32_t patch_map_size,
                 std::int32_t sample_rate) {
     std::memset(s, 0, sizeof(SynthState));

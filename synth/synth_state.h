@@ -56,16 +56,18 @@ struct SynthState {
     DcFilterState main_dc;
     float global_delay_lines[2][GLOBAL_DELAY_LENGTH];
     float channel_delay_lines[CHANNEL_COUNT][2][CHANNEL_DELAY_LENGTH];
-    float voice_buffer[FRAME_CAPACITY];        // mono, one voice at a time
-    float voice_second_buffer[FRAME_CAPACITY]; // mono, filter 2 output in parallel routing
-    float channel_buffer[2 * FRAME_CAPACITY];  // stereo interleaved
-    float main_bus[2 * FRAME_CAPACITY];        // stereo interleaved
-    float reverb_bus[FRAME_CAPACITY];          // mono
-    float delay_bus[FRAME_CAPACITY];           // mono
-    float aux_bus_a[2 * FRAME_CAPACITY];       // stereo interleaved
-    float aux_bus_b[2 * FRAME_CAPACITY];       // stereo interleaved
-    float level_buffer[2 * FRAME_CAPACITY];    // compressor detector scratch, stereo
-    SpeechVoice speech;                        // reshapes channel 15
+    float voice_buffer[FRAME_CAPACITY];                     // mono, one voice at a time
+    float voice_second_buffer[FRAME_CAPACITY];              // mono, filter 2 output in parallel routing
+    float voice_group_buffers[VOICE_GROUP][FRAME_CAPACITY]; // mono, voices rendered together
+    float voice_group_second[VOICE_GROUP][FRAME_CAPACITY];  // their filter 2 outputs (parallel)
+    float channel_buffer[2 * FRAME_CAPACITY];               // stereo interleaved
+    float main_bus[2 * FRAME_CAPACITY];                     // stereo interleaved
+    float reverb_bus[FRAME_CAPACITY];                       // mono
+    float delay_bus[FRAME_CAPACITY];                        // mono
+    float aux_bus_a[2 * FRAME_CAPACITY];                    // stereo interleaved
+    float aux_bus_b[2 * FRAME_CAPACITY];                    // stereo interleaved
+    float level_buffer[2 * FRAME_CAPACITY];                 // compressor detector scratch, stereo
+    SpeechVoice speech;                                     // reshapes channel 15
 };
 
 // synth_init clears the record bytewise.
@@ -93,3 +95,6 @@ void synth_refresh_channel_params(SynthState *s, int ch, float out[CHANNEL_PARAM
 // Renders voice v for n samples (n = frame_length) into channel_buffer, using the state's scratch
 // buffers and aux buses.
 void synth_render_voice(SynthState *s, int v, std::int32_t n);
+// Renders every voice of channel ch into channel_buffer, in voice order, up to VOICE_GROUP at a time
+// (the same samples as synth_render_voice on each).
+void synth_render_channel_voices(SynthState *s, int ch, std::int32_t n);

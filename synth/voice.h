@@ -66,6 +66,18 @@ void voice_render(VoiceState *v, std::int32_t n, float *voice_buffer, float *sec
                   float *channel_buffer, const float *aux_a, const float *aux_b);
 
 // Starts a note (0..127) with velocity 1..127 on a voice that has just been refreshed.
+// Voices rendered together, at most this many.
+constexpr int VOICE_GROUP = 4;
+
+// Renders count (1..VOICE_GROUP) voices of one channel, with exactly the samples and states of
+// voice_render on each in turn: oscillators, filters (one four-lane pass where the voices' routings
+// and filter modes agree), distortion and DC filter per voice, then each voice added to
+// channel_buffer in the order given. buffers and second_buffers: VOICE_GROUP distinct mono scratch
+// buffers of n samples each, whatever count is.
+void voice_render_group(VoiceState *const voices[], int count, std::int32_t n,
+                        float *const buffers[VOICE_GROUP], float *const second_buffers[VOICE_GROUP],
+                        float *channel_buffer, const float *aux_a, const float *aux_b);
+
 void voice_note_start(VoiceState *v, std::int32_t note, std::int32_t velocity);
 
 // Gate off; the envelopes enter their release at their next tick.
