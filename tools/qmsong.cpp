@@ -147,7 +147,11 @@ int run_info(const std::string &path) {
     std::printf("sequencer calls: %lld\n", static_cast<long long>(span.calls));
     std::printf("length: %lld samples, %.3f seconds\n", static_cast<long long>(span.samples),
                 static_cast<double>(span.samples) / SONG_SAMPLE_RATE);
-    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : EXIT_IO;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "qmsong: cannot write standard output: %s\n", std::strerror(errno));
+        return EXIT_IO;
+    }
+    return 0;
 }
 
 // Output file through libsndfile: a path, or standard output through a memory image of the file

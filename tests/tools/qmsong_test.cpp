@@ -219,6 +219,18 @@ TEST_F(Qmsong, ExitStatusesForArgumentsAndFiles) {
     }
 }
 
+// Standard output that cannot take the text or the file: status 1 with a one-line reason.
+TEST_F(Qmsong, FullStandardOutputIsAnOutputFailure) {
+    const fs::path image = write_image("song.qms", write_fixture(song()));
+    for (const std::string &args :
+         {"info " + image.string(), "render " + image.string() + " --frames 64 -o -"}) {
+        const Outcome r = run_shell("sh -c '" + std::string(QMSONG_PATH) + " " + args + " >/dev/full'");
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("cannot write"), std::string::npos) << args << "\n" << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args << "\n" << r.err;
+    }
+}
+
 TEST_F(Qmsong, HelpExitsWithZero) {
     for (const char *args : {"--help", "render --help"}) {
         const Outcome r = run(args);
